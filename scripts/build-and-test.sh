@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the plain build, the whole suite again under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the serial tests under
+# ThreadSanitizer, and the fuzz targets for a bounded time.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/install-deps.sh"
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+run_suite() { # dir, build target, cmake args..., then -- ctest args...
+  local dir="$1" target="$2"; shift 2
+  local cm=() ct=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do cm+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  ct=("$@")
+  echo "=== $(basename "$dir"): configure and build"
+  cmake -S "$top" -B "$dir" -G Ninja "${cm[@]}" >/dev/null
+  cmake --build "$dir" -j "$jobs" --target "$target"
+  echo "=== $(basename "$dir"): tests"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" "${ct[@]}")
+}
+
+run_suite "$top/build/test" all -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" \
+  run_suite "$top/build/asan" all -DCMAKE_BUILD_TYPE=Debug -DCFW_SANITIZE=address,undefined
+if [ -f "$top/tests/serial/CMakeLists.txt" ]; then
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/tests/tsan.supp" \
+    run_suite "$top/build/tsan" serial_tests -DCMAKE_BUILD_TYPE=Debug -DCFW_SANITIZE=thread -DCFW_TEST_DIRS=serial
+fi
+if [ -x "$top/scripts/run-fuzzers.sh" ]; then
+  "$top/scripts/run-fuzzers.sh" "$top/build/fuzz"
+fi
+echo "=== all tests passed"
