@@ -148,8 +148,11 @@ void TfrmMain::BuildMenus() {
   StopScanning1 = AddCommand(Scan1, QStringLiteral("StopScanning1"), QStringLiteral("Stop Scanning"),
                              &TfrmMain::StopScanning1Click);
 
-  N1 = bar->addSeparator();
+  // A separator on the bar itself: toolkit separators there would push the
+  // following items to the right edge, so it is drawn as an inert bar.
+  N1 = bar->addAction(QStringLiteral("|"));
   N1->setObjectName(QStringLiteral("N1"));
+  N1->setEnabled(false);
   mnuCopyright = bar->addAction(kBrandedCopyright);
   mnuCopyright->setObjectName(QStringLiteral("mnuCopyright"));
   connect(mnuCopyright, &QAction::triggered, this, [this] { Guarded([this] { mnuCopyrightClick(); }); });

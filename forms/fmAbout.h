@@ -20,10 +20,10 @@ class TfrmAbout : public QDialog {
   QPushButton* BitBtn1;
 
   void FormShow();
+  void reject() override;  // Esc closes with the result OK too
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void reject() override;  // Esc closes with the result OK too
 
  private:
   void ApplyBranding();
