@@ -50,17 +50,17 @@ bool TApdSignal::Wait(std::chrono::milliseconds timeout) {
   return WaitAny({this}, timeout) == 0;
 }
 
-int TApdSignal::WaitAny(std::initializer_list<TApdSignal*> signals,
+int TApdSignal::WaitAny(std::initializer_list<TApdSignal*> waitables,
                         std::chrono::milliseconds timeout) {
   using Clock = std::chrono::steady_clock;
   const bool forever = timeout.count() < 0;
   const auto deadline = Clock::now() + (forever ? std::chrono::milliseconds(0) : timeout);
   // Fixed storage: the receive path waits here every cycle and must not allocate.
   std::array<pollfd, 4> fds{};
-  assert(signals.size() <= fds.size());
+  assert(waitables.size() <= fds.size());
   for (;;) {
     int index = 0;
-    for (TApdSignal* s : signals) {
+    for (TApdSignal* s : waitables) {
       if (s->fd_ >= 0 && s->TryTake()) return index;
       fds[static_cast<size_t>(index)] = pollfd{s->fd_, POLLIN, 0};  // poll ignores a negative fd
       ++index;

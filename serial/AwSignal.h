@@ -29,7 +29,7 @@ class TApdSignal {
   // never comes: the wait just lasts its time.
   bool Wait(std::chrono::milliseconds timeout);
   // Index of the first set signal, or -1 on time-out.
-  static int WaitAny(std::initializer_list<TApdSignal*> signals, std::chrono::milliseconds timeout);
+  static int WaitAny(std::initializer_list<TApdSignal*> waitables, std::chrono::milliseconds timeout);
 
  private:
   // Takes the signal when it is set; for a manual one, leaves it set.

@@ -162,6 +162,8 @@ int TApdBaseDispatcher::CloseDevice() {
     closePending_ = true;
   } else {
     ReleaseBuffers();
+    // Reap the finished workers now rather than at destruction.
+    if (liveThreads_ == 0) JoinWorkers();
   }
   return rc;
 }

@@ -36,6 +36,8 @@ termios SlaveTermios(const PtyPair& pty) {
 class CountingDispatcher : public TApdPosixDispatcher {
  public:
   CountingDispatcher() : TApdPosixDispatcher(nullptr) {}
+  // The workers call our override: stop them before this part goes.
+  ~CountingDispatcher() override { DestroyDispatcher(); }
   std::atomic<int> stateWrites{0};
   TLineState lastWritten;  // written and read on the test's thread only
 
