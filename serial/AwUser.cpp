@@ -119,6 +119,7 @@ int TApdBaseDispatcher::OpenDevice(const std::string& name, uint32_t baud, uint8
     SendFull = false;
     PeekCount = PeekMax = 0;
     ScanPos = NotifiedHead = 0;
+    ArrivedSinceNotify = 0;
     InAvailEvent = false;
     ringsAllocated_ = true;
   }

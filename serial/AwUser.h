@@ -266,6 +266,9 @@ class TApdBaseDispatcher {
   uint32_t RecvHead = 0, RecvTail = 0;
   bool RecvFull = false;
   uint32_t ScanPos = 0, NotifiedHead = 0;
+  // Bytes received since the last data-available notification. RecvHead
+  // alone cannot tell: a full ring's worth brings it back to NotifiedHead.
+  uint32_t ArrivedSinceNotify = 0;
   uint32_t PeekCount = 0, PeekMax = 0;
   std::atomic<bool> InAvailEvent{false};
   // Set by FillRecvRing when the driver still holds bytes it could not take;

@@ -64,6 +64,7 @@ void TApdBaseDispatcher::FillRecvRing() {
     const auto n = static_cast<uint32_t>(got);
     RecordLog(1, 1, n, &RecvRing[RecvHead], n);
     RecvHead = WrapAdd(RecvHead, n, kRecvRingSize);
+    ArrivedSinceNotify += n;
     if (n > 0) RecvFull = RecvHead == RecvTail;
     return n;
   };
@@ -235,20 +236,20 @@ int TApdBaseDispatcher::SetStatusTrigger(uint16_t handle, uint16_t value, bool a
 }
 
 bool TApdBaseDispatcher::CheckAvail() {
-  uint32_t n, head, notified;
+  uint32_t n, head, arrived;
   {
     std::lock_guard recv(RecvLock);
     if (!ringsAllocated_) return false;
     n = RecvCountRaw();
     head = RecvHead;
-    notified = NotifiedHead;
+    arrived = ArrivedSinceNotify;
   }
   uint32_t threshold;
   {
     std::lock_guard state(StateLock);
     threshold = Triggers.AvailThreshold;
   }
-  if (threshold == 0 || head == notified || n < threshold) return false;
+  if (threshold == 0 || arrived == 0 || n < threshold) return false;
   {
     std::lock_guard state(StateLock);
     RecordLog(2, 5, n, nullptr, 0);
@@ -256,6 +257,7 @@ bool TApdBaseDispatcher::CheckAvail() {
   const bool result = RunHandlers(TriggerAvailMsg, n, 0);
   std::lock_guard recv(RecvLock);
   NotifiedHead = head;
+  ArrivedSinceNotify = 0;
   return result;
 }
 
@@ -291,6 +293,7 @@ bool TApdBaseDispatcher::ScanDataTriggers(bool& handled) {
     RunHandlers(TriggerAvailMsg, before, 0);
     std::lock_guard recv(RecvLock);
     NotifiedHead = matchStart;
+    ArrivedSinceNotify = 0;
   }
   // Last registered first.
   for (auto it = MatchedScratch.rbegin(); it != MatchedScratch.rend() && !closePending_; ++it) {

@@ -138,6 +138,21 @@ TEST_F(Delivery, WithoutHandlersNothingIsConsumedAndTheNextByteReportsAll) {
   EXPECT_EQ(log.read, "XYZW");
 }
 
+// A full ring's worth of bytes brings the write position back to where the
+// last notification left it; the bytes must still be reported.
+TEST_F(Delivery, ExactlyAFullRingIsStillReported) {
+  Open();
+  d.SetAvailThreshold(kRecvRingSize);
+  DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
+  Install(t);
+  pty.Write(std::string(kRecvRingSize, 'r'));
+  ASSERT_TRUE(WaitFor([&] { return log.Notifications() == 1; }));
+  std::lock_guard g(log.lock);
+  EXPECT_EQ(log.counts[0], kRecvRingSize);
+  EXPECT_EQ(log.read.size(), kRecvRingSize);
+  EXPECT_EQ(d.RecvCount(), 0u);
+}
+
 TEST_F(Delivery, OwnerHandlerOffWithOneWindowDeliversNothing) {
   Open();
   DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
