@@ -1,0 +1,26 @@
+#pragma once
+// The two brandings. The executable's file name decides: a name that contains
+// "ORVANE" in any case gives the branded look, any other the generic one. The
+// folder the executable lies in never counts.
+
+#include <QString>
+
+struct Branding {
+  bool branded = true;
+  QString brandName;         // "Orvane" or "Data Collection"
+  QString settingsFileName;  // the settings file's name without folder
+
+  static Branding ForExecutable(const QString& exePath);
+  static Branding Current();  // for the running executable (RunContext)
+};
+
+bool IsBrandedExecutableName(const QString& exePath);
+
+// The settings file's full path: the executable's folder joined with the
+// branding's settings file name.
+QString SettingsFilePath(const QString& exePath);
+QString CurrentSettingsFilePath();
+
+// The copyright captions of the main window's menu item and the About box.
+inline const QString kBrandedCopyright = QStringLiteral("\u00A9 Orvane Ltd.");
+inline const QString kGenericCopyright = QStringLiteral("\u00A9 Data Collection");

@@ -1,0 +1,19 @@
+#include "app/CellfeedApplication.h"
+
+#include "app/ErrorReporting.h"
+#include "app/RunContext.h"
+
+CellfeedApplication::CellfeedApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(RunContext::kApplicationTitle);
+  setApplicationDisplayName(RunContext::kApplicationTitle);
+  setQuitOnLastWindowClosed(false);  // the main window ends the run itself
+}
+
+bool CellfeedApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    ShowStandardException(error);
+  }
+  return false;
+}

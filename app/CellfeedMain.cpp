@@ -1,0 +1,367 @@
+#include "app/CellfeedMain.h"
+
+#include "app/Branding.h"
+#include "app/CommandLine.h"
+#include "app/ErrorReporting.h"
+#include "app/Glyphs.h"
+#include "app/IniFile.h"
+#include "app/RunContext.h"
+#include "app/ScreenCursor.h"
+#include "app/SheetRowWriter.h"
+#include "automation/ComObj.h"
+#include "app/UiServices.h"
+#include "forms/fmAbout.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+constexpr int kClientWidth = 375;
+constexpr int kClientHeight = 34;
+constexpr int kButtonSize = 34;
+
+const QString kSpreadsheetProgId = QStringLiteral("Excel.Application");
+const QString kWorkbookFilter = QStringLiteral("Excel Files (*.xls)|*.xls");
+
+const QColor kNotActiveColour(255, 0, 0);
+const QColor kActiveColour(192, 220, 192);  // money green
+const QColor kLabelTextColour(0, 0, 128);   // navy
+
+QFont DesignFont(int pixelSize, bool bold = false) {
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setPixelSize(pixelSize);
+  font.setBold(bold);
+  return font;
+}
+
+QToolButton* MakeGlyphButton(QWidget* parent, const QString& name, const QString& glyph, int left) {
+  auto* button = new QToolButton(parent);
+  button->setObjectName(name);
+  button->setGeometry(left, 0, kButtonSize, kButtonSize);
+  button->setAutoRaise(true);
+  const QPixmap pixmap = Glyphs::Render(glyph);
+  button->setIcon(pixmap);
+  button->setIconSize(pixmap.size());
+  return button;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain() {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::CustomizeWindowHint);
+  setWindowTitle(QStringLiteral("Orvane Cellfeed Wizard"));
+  setFont(DesignFont(11));
+  BuildWindow();
+  BuildMenus();
+
+  tmrInputVal = new QTimer(this);
+  tmrInputVal->setObjectName(QStringLiteral("tmrInputVal"));
+  tmrInputVal->setInterval(500);
+  connect(tmrInputVal, &QTimer::timeout, this, [this] { Guarded([this] { tmrInputValTimer(); }); });
+  tmrCommDetect = new QTimer(this);
+  tmrCommDetect->setObjectName(QStringLiteral("tmrCommDetect"));
+  tmrCommDetect->setInterval(5000);
+
+  // FormCreate: the lists start empty, the row writer is stopped, scanning is off.
+  PendingColumns.clear();
+  tmrInputVal->stop();
+  ScanningActive = false;
+}
+
+TfrmMain::~TfrmMain() { FormDestroy(); }
+
+void TfrmMain::BuildWindow() {
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("client"));
+  client->setFixedSize(kClientWidth, kClientHeight);
+  setCentralWidget(client);
+
+  lblMode = new QLabel(client);
+  lblMode->setObjectName(QStringLiteral("lblMode"));
+  lblMode->setGeometry(0, 0, kClientWidth, kClientHeight);
+  lblMode->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  lblMode->setAutoFillBackground(true);
+  lblMode->setFont(DesignFont(19, true));
+  SetModeLabel(false);
+
+  sbGen = MakeGlyphButton(client, QStringLiteral("sbGen"), Glyphs::kGenericGlyph, 296);
+  sbGen->hide();
+  connect(sbGen, &QToolButton::clicked, this, [this] { Guarded([this] { btnAboutClick(); }); });
+
+  btnAbout = MakeGlyphButton(client, QStringLiteral("btnAbout"), Glyphs::kBrandedGlyph, kClientWidth - kButtonSize);
+  btnAbout->setToolTip(QStringLiteral("About"));
+  btnAbout->setAccessibleName(QStringLiteral("About"));
+  connect(btnAbout, &QToolButton::clicked, this, [this] { Guarded([this] { btnAboutClick(); }); });
+
+  layout()->setSizeConstraint(QLayout::SetFixedSize);  // not resizable
+}
+
+QAction* TfrmMain::AddCommand(QMenu* menu, const QString& name, const QString& caption, void (TfrmMain::*command)()) {
+  QAction* action = menu->addAction(caption);
+  action->setObjectName(name);
+  connect(action, &QAction::triggered, this, [this, command] { Guarded([this, command] { (this->*command)(); }); });
+  return action;
+}
+
+void TfrmMain::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  bar->setNativeMenuBar(false);
+
+  File1 = bar->addMenu(QStringLiteral("File"));
+  File1->setObjectName(QStringLiteral("File1"));
+  New1 = AddCommand(File1, QStringLiteral("New1"), QStringLiteral("New..."), &TfrmMain::New1Click);
+  Open1 = AddCommand(File1, QStringLiteral("Open1"), QStringLiteral("Open"), &TfrmMain::Open1Click);
+  Save1 = AddCommand(File1, QStringLiteral("Save1"), QStringLiteral("Save"), &TfrmMain::Save1Click);
+  Exit1 = AddCommand(File1, QStringLiteral("Exit1"), QStringLiteral("Exit"), &TfrmMain::Exit1Click);
+
+  Recent1 = bar->addMenu(QStringLiteral("Recent"));
+  Recent1->setObjectName(QStringLiteral("Recent1"));
+
+  Calibrate1 = bar->addMenu(QStringLiteral("Utilities"));
+  Calibrate1->setObjectName(QStringLiteral("Calibrate1"));
+  Setup1 = AddCommand(Calibrate1, QStringLiteral("Setup1"), QStringLiteral("Setup && Calibrate"), &TfrmMain::Setup1Click);
+  N2 = Calibrate1->addSeparator();
+  N2->setObjectName(QStringLiteral("N2"));
+  MultipleBubbleMode1 = AddCommand(Calibrate1, QStringLiteral("MultipleBubbleMode1"), QStringLiteral("Multiple Bubble Mode"),
+                                   &TfrmMain::MultipleBubbleMode1Click);
+  SingleBubbleMode1 = AddCommand(Calibrate1, QStringLiteral("SingleBubbleMode1"), QStringLiteral("Single Bubble Mode"),
+                                 &TfrmMain::SingleBubbleMode1Click);
+  auto* bubbleModes = new QActionGroup(this);  // exactly one of the two is checked
+  for (QAction* item : {MultipleBubbleMode1, SingleBubbleMode1}) {
+    item->setCheckable(true);
+    bubbleModes->addAction(item);
+  }
+  MultipleBubbleMode1->setChecked(true);
+
+  Scan1 = bar->addMenu(QStringLiteral("Scan"));
+  Scan1->setObjectName(QStringLiteral("Scan1"));
+  StartScanning1 = AddCommand(Scan1, QStringLiteral("StartScanning1"), QStringLiteral("Start Scanning"),
+                              &TfrmMain::StartScanning1Click);
+  StopScanning1 = AddCommand(Scan1, QStringLiteral("StopScanning1"), QStringLiteral("Stop Scanning"),
+                             &TfrmMain::StopScanning1Click);
+
+  // A separator on the bar itself: toolkit separators there would push the
+  // following items to the right edge, so it is drawn as an inert bar.
+  N1 = bar->addAction(QStringLiteral("|"));
+  N1->setObjectName(QStringLiteral("N1"));
+  N1->setEnabled(false);
+  mnuCopyright = bar->addAction(kBrandedCopyright);
+  mnuCopyright->setObjectName(QStringLiteral("mnuCopyright"));
+  connect(mnuCopyright, &QAction::triggered, this, [this] { Guarded([this] { mnuCopyrightClick(); }); });
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  // The About button is anchored to the top-right corner.
+  if (QWidget* client = centralWidget()) btnAbout->move(client->width() - kButtonSize, 0);
+}
+
+void TfrmMain::SetModeLabel(bool active) {
+  lblMode->setText(active ? QStringLiteral("Scanning Active") : QStringLiteral("Scanning Not Active"));
+  QPalette palette = lblMode->palette();
+  palette.setColor(QPalette::Window, active ? kActiveColour : kNotActiveColour);
+  palette.setColor(QPalette::WindowText, kLabelTextColour);
+  lblMode->setPalette(palette);
+}
+
+void TfrmMain::SetBubbleItemsEnabled(bool enabled) {
+  SingleBubbleMode1->setEnabled(enabled);
+  MultipleBubbleMode1->setEnabled(enabled);
+}
+
+QString TfrmMain::SettingsFilePath() const {
+  return QFileInfo(RunContext::ExecutablePath()).absoluteDir().filePath(SettingsFileName);
+}
+
+// ---- start-up and shutdown ----
+
+void TfrmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  // Start-up runs once the window is on screen, so its boxes appear over it.
+  QTimer::singleShot(0, this, [this] { Guarded([this] { FormShow(); }); });
+}
+
+void TfrmMain::FormShow() {
+  move(0, 0);
+  ApplyBranding();
+  LoadRecentFiles();
+  LoadSettings();
+  UiServices::ShowMessage(MessageKind::Information,
+                          QStringLiteral("Make sure that all Excel spreadsheets are closed prior to opening any with this "
+                                         "application."));
+}
+
+void TfrmMain::ApplyBranding() {
+  const Branding brand = Branding::ForExecutable(RunContext::ExecutablePath());
+  BrandName = brand.brandName;
+  SettingsFileName = brand.settingsFileName;
+  if (brand.branded) return;  // the designed caption, glyph and copyright stay
+  btnAbout->setIcon(sbGen->icon());
+  btnAbout->setIconSize(sbGen->iconSize());
+  mnuCopyright->setText(kGenericCopyright);
+  setWindowTitle(QStringLiteral("Data Collection CellfeedWizard"));
+}
+
+void TfrmMain::LoadRecentFiles() {
+  RecentFiles.Load(IniFile(SettingsFilePath()));
+  // Newest at the top; the index digit is the item's accelerator.
+  for (int i = RecentFiles.Count() - 1; i >= 0; --i) {
+    const QString path = RecentFiles.Paths()[i];
+    QString name = QFileInfo(path).fileName();
+    QAction* item = Recent1->addAction(QStringLiteral("&%1 - %2").arg(i).arg(name.replace('&', QStringLiteral("&&"))));
+    item->setData(path);
+    connect(item, &QAction::triggered, this, [this, item] { Guarded([this, item] { RecentClick(item); }); });
+  }
+}
+
+void TfrmMain::LoadSettings() {
+  const IniFile ini(SettingsFilePath());
+  TraceSwitch = TraceSwitchOn(RunContext::FirstArgument());
+  PortNumber = ini.ReadInteger(QStringLiteral("Main"), QStringLiteral("PortNo"), 0);
+  const bool multi = ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("ScanMode"), QStringLiteral("MULTI")).toUpper() ==
+                     QLatin1String("MULTI");
+  (multi ? MultipleBubbleMode1 : SingleBubbleMode1)->setChecked(true);
+  if (PortNumber == 0) {
+    UiServices::ShowMessage(MessageKind::Information, QStringLiteral("Com Port not set up yet.  Setup dialog will now open."));
+    Setup1Click();
+  }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  event->ignore();  // the window stays until the run ends; the shutdown steps follow then
+  Exit1Click();
+}
+
+void TfrmMain::FormDestroy() {
+  PendingColumns.clear();
+  RecentFiles.TrimToStored();
+  try {
+    IniFile ini(SettingsFilePath());
+    ini.WriteString(QStringLiteral("MAIN"), QStringLiteral("ScanMode"),
+                    MultipleBubbleMode1->isChecked() ? QStringLiteral("MULTI") : QStringLiteral("SINGLE"));
+    RecentFiles.Store(ini);
+    if (!CurrentFile.isEmpty()) ExcelApp.Call(QStringLiteral("Quit"));
+  } catch (const std::exception& error) {
+    ShowStandardException(error);  // the later steps are skipped
+  }
+}
+
+// ---- commands ----
+
+void TfrmMain::StartScanning1Click() {
+  if (CurrentFile.isEmpty()) {
+    UiServices::ShowMessage(MessageKind::Information, QStringLiteral("Excel file must be open before scanning can start."));
+    return;
+  }
+  ModeCommandPending = true;
+  SetBubbleItemsEnabled(false);
+  try {
+    CurrentRow = FindFirstEmptyRow(ExcelApp, WorkSheets);
+  } catch (...) {
+    // The row found earlier may belong to another workbook now: stop rather
+    // than go on writing there.
+    if (ScanningActive) StopScanning1Click();
+    throw;
+  }
+  SetModeLabel(true);
+  ScanningActive = true;
+  ReplyBuffer.clear();
+}
+
+void TfrmMain::StopScanning1Click() {
+  SetModeLabel(false);
+  ScanningActive = false;
+  SetBubbleItemsEnabled(true);
+}
+
+void TfrmMain::MultipleBubbleMode1Click() { MultipleBubbleMode1->setChecked(true); }
+
+void TfrmMain::SingleBubbleMode1Click() { SingleBubbleMode1->setChecked(true); }
+
+void TfrmMain::Setup1Click() {
+  if (lblMode->text() == QLatin1String("Scanning Active")) {
+    UiServices::ShowMessage(MessageKind::Information, QStringLiteral("Scanning is active. Cannot Calibrate."));
+    return;
+  }
+}
+
+void TfrmMain::btnAboutClick() {
+  TfrmAbout about(this);
+  ExecModal(about);
+}
+
+void TfrmMain::mnuCopyrightClick() { btnAbout->click(); }
+
+void TfrmMain::Exit1Click() { QCoreApplication::quit(); }
+
+// ---- workbooks ----
+
+void TfrmMain::New1Click() {
+  const auto path = UiServices::GetFileName({true, QStringLiteral("xls"), kWorkbookFilter});
+  if (!path) return;
+  StopScanning1Click();
+  if (ExcelApp.IsEmpty()) {
+    ExcelApp = CreateOleObject(kSpreadsheetProgId);
+    ExcelApp.Put(QStringLiteral("Visible"), true);
+  }
+  const OleVariant workbook = ExcelApp.Get(QStringLiteral("Workbooks")).Get(QStringLiteral("Add"));
+  workbook.Call(QStringLiteral("SaveAs"), {*path});
+  CurrentFile = *path;
+  WorkSheets = ExcelApp.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets"));
+  AddRecentFile(*path);
+}
+
+void TfrmMain::Open1Click() {
+  const auto path = UiServices::GetFileName({false, QStringLiteral("xls"), kWorkbookFilter});
+  if (path) OpenWorkbook(*path);
+}
+
+void TfrmMain::Save1Click() {
+  if (!WorkSheets.Get(QStringLiteral("Item"), {1}).Get(QStringLiteral("ProtectionMode")).ToBool())
+    WorkSheets.Get(QStringLiteral("Item"), {1}).Call(QStringLiteral("Protect"));
+  ExcelApp.Call(QStringLiteral("Save"));
+}
+
+void TfrmMain::RecentClick(const QAction* item) { OpenWorkbook(item->data().toString()); }
+
+void TfrmMain::OpenWorkbook(const QString& path) {
+  ExcelApp = CreateOleObject(kSpreadsheetProgId);
+  ExcelApp.Put(QStringLiteral("Visible"), true);
+  ExcelApp.Get(QStringLiteral("Workbooks")).Call(QStringLiteral("Open"), {path, false});
+  CurrentFile = path;
+  WorkSheets = ExcelApp.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets"));
+  AddRecentFile(path);
+  StartScanning1Click();
+}
+
+void TfrmMain::AddRecentFile(const QString& path) { RecentFiles.Add(path); }
+
+// ---- the row writer ----
+
+void TfrmMain::tmrInputValTimer() {
+  tmrInputVal->stop();
+  // Records that arrive meanwhile belong to this row.
+  QCoreApplication::processEvents();
+  HeldRows.push_back(PendingColumns);
+  PendingColumns.clear();
+  // A row stays queued until it is written whole; a failure leaves it (and any
+  // behind it) for the next tick, never merged with the next sheet's values.
+  while (!HeldRows.empty()) {
+    WriteSheetRow(ExcelApp, CurrentRow, HeldRows.front());
+    HeldRows.pop_front();
+    ++CurrentRow;
+  }
+}

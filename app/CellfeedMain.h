@@ -1,0 +1,113 @@
+#pragma once
+// The main window: a small always-on-top tool window whose client area is the
+// scanning status label, with an About button and a menu bar that carries every
+// command. It owns everything that lives for the whole run.
+
+#include "app/RecentFiles.h"
+#include "automation/OleVariant.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <deque>
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QTimer;
+class QToolButton;
+
+class TfrmMain : public QMainWindow {
+  Q_OBJECT
+ public:
+  TfrmMain();
+  ~TfrmMain() override;
+
+  // Components, named as designed.
+  QLabel* lblMode;
+  QToolButton* btnAbout;
+  QToolButton* sbGen;
+  QMenu* File1;
+  QAction* New1;
+  QAction* Open1;
+  QAction* Save1;
+  QAction* Exit1;
+  QMenu* Recent1;
+  QMenu* Calibrate1;
+  QAction* Setup1;
+  QAction* N2;
+  QAction* MultipleBubbleMode1;
+  QAction* SingleBubbleMode1;
+  QMenu* Scan1;
+  QAction* StartScanning1;
+  QAction* StopScanning1;
+  QAction* N1;
+  QAction* mnuCopyright;
+  QTimer* tmrInputVal;
+  QTimer* tmrCommDetect;
+
+  // Fields settled at start-up.
+  QString BrandName;
+  QString SettingsFileName;
+  int PortNumber = 0;
+  RecentFileList RecentFiles;
+  bool TraceSwitch = false;  // the command-line switch as applied to the port's Tracing and Logging
+
+  // Scanning state.
+  bool ScanningActive = false;
+  bool ModeCommandPending = false;
+  QByteArray ReplyBuffer;
+  QStringList PendingColumns;
+  QString CurrentFile;
+  int CurrentRow = 0;
+
+  // Workbook state: the spreadsheet application and the active workbook's sheets.
+  OleVariant ExcelApp;
+  OleVariant WorkSheets;
+  // Sheets whose row could not be written; each is written as its own row at the
+  // next tick, before the values that arrived since.
+  std::deque<QStringList> HeldRows;
+
+  // Commands, as the menus run them.
+  void StartScanning1Click();
+  void StopScanning1Click();
+  void MultipleBubbleMode1Click();
+  void SingleBubbleMode1Click();
+  void Setup1Click();
+  void btnAboutClick();
+  void mnuCopyrightClick();
+  void Exit1Click();
+  void New1Click();
+  void Open1Click();
+  void Save1Click();
+  void RecentClick(const QAction* item);
+  void OpenWorkbook(const QString& path);
+  void AddRecentFile(const QString& path);
+
+  // The row writer: the input timer's tick.
+  void tmrInputValTimer();
+
+  // The settings file's full path (beside the executable).
+  QString SettingsFilePath() const;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void BuildWindow();
+  void BuildMenus();
+  QAction* AddCommand(QMenu* menu, const QString& name, const QString& caption, void (TfrmMain::*command)());
+  void SetModeLabel(bool active);
+  void SetBubbleItemsEnabled(bool enabled);
+
+  void FormShow();
+  void FormDestroy();
+  void ApplyBranding();
+  void LoadRecentFiles();
+  void LoadSettings();
+
+  bool shown_ = false;
+};
