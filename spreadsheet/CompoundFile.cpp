@@ -13,10 +13,20 @@ using namespace Biff;
 namespace {
 
 constexpr size_t kChunk = 1 << 20;
+constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+// libgsf reports damaged files on the log as well; the caller gets the
+// reason as an error, so its log lines would only be noise.
+void QuietLog(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 void InitOnce() {
   static std::once_flag once;
-  std::call_once(once, [] { gsf_init(); });
+  std::call_once(once, [] {
+    gsf_init();
+    const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE);
+    g_log_set_handler("libgsf:msole", levels, QuietLog, nullptr);
+    g_log_set_handler("libgsf", levels, QuietLog, nullptr);
+  });
 }
 
 // GObject references and GErrors released on every path.
@@ -104,7 +114,7 @@ CompoundDocument ReadFrom(GsfInput* input, Bytes& workbook) {
     const size_t headSize = static_cast<size_t>(std::min<gsf_off_t>(fileSize, sizeof head));
     gsf_input_seek(input, 0, G_SEEK_SET);
     if (headSize > 0 && gsf_input_read(input, headSize, head) && headSize >= 8 &&
-        std::equal(head, head + 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) {
+        std::equal(head, head + 8, kSignature)) {
       throw StreamError(QStringLiteral("the compound file is damaged (%1)").arg(error.Text()));
     }
     throw StreamError(NotCompoundReason(head, headSize));
@@ -253,7 +263,8 @@ void Write(FILE* file, const QString& displayName, const CompoundDocument& docum
     throw;
   }
   errno = 0;
-  if (!gsf_output_close(GSF_OUTPUT(root.get())) || !gsf_output_close(sink.get())) ThrowWriteFailure();
+  // Closing the compound file writes its tables and closes the sink with it.
+  if (!gsf_output_close(GSF_OUTPUT(root.get()))) ThrowWriteFailure();
 }
 
 }  // namespace CompoundFile
