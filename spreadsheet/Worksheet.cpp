@@ -6,6 +6,12 @@
 
 using namespace Biff;
 
+QString ColumnLetters(uint32_t col) {
+  QString name;
+  for (uint32_t n = col + 1; n > 0; n = (n - 1) / 26) name.prepend(QChar(u'A' + static_cast<char16_t>((n - 1) % 26)));
+  return name;
+}
+
 namespace CellRecords {
 
 bool IsCell(uint16_t type) {

@@ -139,6 +139,9 @@ class Worksheet {
   uint32_t writtenColExtent_ = 0;
 };
 
+// The column's letters as the spreadsheet shows them: "A", "Z", "AA", "IV" for 0, 25, 26, 255.
+QString ColumnLetters(uint32_t col);
+
 namespace CellRecords {
 // Whether the record is a cell record of the kinds this reader knows and is
 // large enough for its type; MULRK/MULBLANK also give their column range.

@@ -5,12 +5,12 @@
 
 namespace {
 
-TEST(XlsDump, NamesColumnsAsTheSpreadsheetDoes) {
-  EXPECT_EQ(XlsDump::ColumnName(0), QStringLiteral("A"));
-  EXPECT_EQ(XlsDump::ColumnName(25), QStringLiteral("Z"));
-  EXPECT_EQ(XlsDump::ColumnName(26), QStringLiteral("AA"));
-  EXPECT_EQ(XlsDump::ColumnName(65), QStringLiteral("BN"));
-  EXPECT_EQ(XlsDump::ColumnName(255), QStringLiteral("IV"));
+TEST(ColumnLetters, NameColumnsAsTheSpreadsheetDoes) {
+  EXPECT_EQ(ColumnLetters(0), QStringLiteral("A"));
+  EXPECT_EQ(ColumnLetters(25), QStringLiteral("Z"));
+  EXPECT_EQ(ColumnLetters(26), QStringLiteral("AA"));
+  EXPECT_EQ(ColumnLetters(65), QStringLiteral("BN"));
+  EXPECT_EQ(ColumnLetters(255), QStringLiteral("IV"));
 }
 
 TEST(XlsDump, PrintsSheetsAndEveryKindOfCell) {

@@ -49,12 +49,6 @@ QString KindName(Worksheet::Kind kind) {
 
 namespace XlsDump {
 
-QString ColumnName(uint32_t col) {
-  QString name;
-  for (uint32_t n = col + 1; n > 0; n = (n - 1) / 26) name.prepend(QChar(u'A' + static_cast<char16_t>((n - 1) % 26)));
-  return name;
-}
-
 bool Dump(const Workbook& book, QTextStream& out, int sheetNumber) {
   if (sheetNumber < 0 || sheetNumber > book.SheetCount()) return false;
   for (int i = 0; i < book.SheetCount(); ++i) {
@@ -63,7 +57,7 @@ bool Dump(const Workbook& book, QTextStream& out, int sheetNumber) {
     out << "Sheet " << i + 1 << ": " << Quoted(sheet.Name()) << " (" << KindName(sheet.SheetKind())
         << (sheet.Protected() ? ", protected" : "") << ")\n";
     sheet.ForEachCell([&out](uint32_t row, uint32_t col, const CellValue& value) {
-      out << "  " << ColumnName(col) << row + 1 << ": " << Describe(value) << '\n';
+      out << "  " << ColumnLetters(col) << row + 1 << ": " << Describe(value) << '\n';
     });
   }
   return true;

@@ -9,8 +9,6 @@ class Workbook;
 
 namespace XlsDump {
 
-// "A", "Z", "AA", "IV" for 0, 25, 26, 255.
-QString ColumnName(uint32_t col);
 // Writes the dump; sheetNumber 0 means every sheet, otherwise only that one
 // (1-based). Returns false when there is no such sheet.
 bool Dump(const Workbook& book, QTextStream& out, int sheetNumber = 0);
