@@ -89,6 +89,8 @@ void Workbook::SaveAs(const QString& path) {
   dirty_ = false;
 }
 
+void Workbook::WriteStream(Biff::ByteSink& sink) const { WriteWorkbookStream(*parts_, sink); }
+
 void Workbook::Save() {
   if (path_.isEmpty()) throw WorkbookError(QStringLiteral("Cannot save \"%1\": it has no file yet; use SaveAs.").arg(Name()));
   SaveAs(path_);

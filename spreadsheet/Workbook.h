@@ -55,6 +55,9 @@ class Workbook {
 
   void SetUntitledNumber(int number) { untitledNumber_ = number; }
 
+  // The workbook stream as a save would write it (without the compound file).
+  void WriteStream(Biff::ByteSink& sink) const;
+
  private:
   Workbook() = default;
   static std::unique_ptr<Workbook> FromParts(std::unique_ptr<WorkbookParts> parts, CompoundDocument document,
