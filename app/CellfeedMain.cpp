@@ -7,6 +7,8 @@
 #include "app/IniFile.h"
 #include "app/RunContext.h"
 #include "app/ScreenCursor.h"
+#include "app/SheetRowWriter.h"
+#include "automation/ComObj.h"
 #include "app/UiServices.h"
 #include "forms/fmAbout.h"
 
@@ -26,6 +28,9 @@ namespace {
 constexpr int kClientWidth = 375;
 constexpr int kClientHeight = 34;
 constexpr int kButtonSize = 34;
+
+const QString kSpreadsheetProgId = QStringLiteral("Excel.Application");
+const QString kWorkbookFilter = QStringLiteral("Excel Files (*.xls)|*.xls");
 
 const QColor kNotActiveColour(255, 0, 0);
 const QColor kActiveColour(192, 220, 192);  // money green
@@ -63,6 +68,7 @@ TfrmMain::TfrmMain() {
   tmrInputVal = new QTimer(this);
   tmrInputVal->setObjectName(QStringLiteral("tmrInputVal"));
   tmrInputVal->setInterval(500);
+  connect(tmrInputVal, &QTimer::timeout, this, [this] { Guarded([this] { tmrInputValTimer(); }); });
   tmrCommDetect = new QTimer(this);
   tmrCommDetect->setObjectName(QStringLiteral("tmrCommDetect"));
   tmrCommDetect->setInterval(5000);
@@ -114,12 +120,9 @@ void TfrmMain::BuildMenus() {
 
   File1 = bar->addMenu(QStringLiteral("File"));
   File1->setObjectName(QStringLiteral("File1"));
-  New1 = File1->addAction(QStringLiteral("New..."));
-  New1->setObjectName(QStringLiteral("New1"));
-  Open1 = File1->addAction(QStringLiteral("Open"));
-  Open1->setObjectName(QStringLiteral("Open1"));
-  Save1 = File1->addAction(QStringLiteral("Save"));
-  Save1->setObjectName(QStringLiteral("Save1"));
+  New1 = AddCommand(File1, QStringLiteral("New1"), QStringLiteral("New..."), &TfrmMain::New1Click);
+  Open1 = AddCommand(File1, QStringLiteral("Open1"), QStringLiteral("Open"), &TfrmMain::Open1Click);
+  Save1 = AddCommand(File1, QStringLiteral("Save1"), QStringLiteral("Save"), &TfrmMain::Save1Click);
   Exit1 = AddCommand(File1, QStringLiteral("Exit1"), QStringLiteral("Exit"), &TfrmMain::Exit1Click);
 
   Recent1 = bar->addMenu(QStringLiteral("Recent"));
@@ -220,6 +223,7 @@ void TfrmMain::LoadRecentFiles() {
     QString name = QFileInfo(path).fileName();
     QAction* item = Recent1->addAction(QStringLiteral("&%1 - %2").arg(i).arg(name.replace('&', QStringLiteral("&&"))));
     item->setData(path);
+    connect(item, &QAction::triggered, this, [this, item] { Guarded([this, item] { RecentClick(item); }); });
   }
 }
 
@@ -249,9 +253,9 @@ void TfrmMain::FormDestroy() {
     ini.WriteString(QStringLiteral("MAIN"), QStringLiteral("ScanMode"),
                     MultipleBubbleMode1->isChecked() ? QStringLiteral("MULTI") : QStringLiteral("SINGLE"));
     RecentFiles.Store(ini);
+    if (!CurrentFile.isEmpty()) ExcelApp.Call(QStringLiteral("Quit"));
   } catch (const std::exception& error) {
     ShowStandardException(error);  // the later steps are skipped
-    return;
   }
 }
 
@@ -264,6 +268,14 @@ void TfrmMain::StartScanning1Click() {
   }
   ModeCommandPending = true;
   SetBubbleItemsEnabled(false);
+  try {
+    CurrentRow = FindFirstEmptyRow(ExcelApp, WorkSheets);
+  } catch (...) {
+    // The row found earlier may belong to another workbook now: stop rather
+    // than go on writing there.
+    if (ScanningActive) StopScanning1Click();
+    throw;
+  }
   SetModeLabel(true);
   ScanningActive = true;
   ReplyBuffer.clear();
@@ -294,3 +306,62 @@ void TfrmMain::btnAboutClick() {
 void TfrmMain::mnuCopyrightClick() { btnAbout->click(); }
 
 void TfrmMain::Exit1Click() { QCoreApplication::quit(); }
+
+// ---- workbooks ----
+
+void TfrmMain::New1Click() {
+  const auto path = UiServices::GetFileName({true, QStringLiteral("xls"), kWorkbookFilter});
+  if (!path) return;
+  StopScanning1Click();
+  if (ExcelApp.IsEmpty()) {
+    ExcelApp = CreateOleObject(kSpreadsheetProgId);
+    ExcelApp.Put(QStringLiteral("Visible"), true);
+  }
+  const OleVariant workbook = ExcelApp.Get(QStringLiteral("Workbooks")).Get(QStringLiteral("Add"));
+  workbook.Call(QStringLiteral("SaveAs"), {*path});
+  CurrentFile = *path;
+  WorkSheets = ExcelApp.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets"));
+  AddRecentFile(*path);
+}
+
+void TfrmMain::Open1Click() {
+  const auto path = UiServices::GetFileName({false, QStringLiteral("xls"), kWorkbookFilter});
+  if (path) OpenWorkbook(*path);
+}
+
+void TfrmMain::Save1Click() {
+  if (!WorkSheets.Get(QStringLiteral("Item"), {1}).Get(QStringLiteral("ProtectionMode")).ToBool())
+    WorkSheets.Get(QStringLiteral("Item"), {1}).Call(QStringLiteral("Protect"));
+  ExcelApp.Call(QStringLiteral("Save"));
+}
+
+void TfrmMain::RecentClick(const QAction* item) { OpenWorkbook(item->data().toString()); }
+
+void TfrmMain::OpenWorkbook(const QString& path) {
+  ExcelApp = CreateOleObject(kSpreadsheetProgId);
+  ExcelApp.Put(QStringLiteral("Visible"), true);
+  ExcelApp.Get(QStringLiteral("Workbooks")).Call(QStringLiteral("Open"), {path, false});
+  CurrentFile = path;
+  WorkSheets = ExcelApp.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets"));
+  AddRecentFile(path);
+  StartScanning1Click();
+}
+
+void TfrmMain::AddRecentFile(const QString& path) { RecentFiles.Add(path); }
+
+// ---- the row writer ----
+
+void TfrmMain::tmrInputValTimer() {
+  tmrInputVal->stop();
+  // Records that arrive meanwhile belong to this row.
+  QCoreApplication::processEvents();
+  HeldRows.push_back(PendingColumns);
+  PendingColumns.clear();
+  // A row stays queued until it is written whole; a failure leaves it (and any
+  // behind it) for the next tick, never merged with the next sheet's values.
+  while (!HeldRows.empty()) {
+    WriteSheetRow(ExcelApp, CurrentRow, HeldRows.front());
+    HeldRows.pop_front();
+    ++CurrentRow;
+  }
+}

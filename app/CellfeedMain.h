@@ -4,9 +4,12 @@
 // command. It owns everything that lives for the whole run.
 
 #include "app/RecentFiles.h"
+#include "automation/OleVariant.h"
 
 #include <QMainWindow>
 #include <QStringList>
+
+#include <deque>
 
 class QAction;
 class QActionGroup;
@@ -59,6 +62,13 @@ class TfrmMain : public QMainWindow {
   QString CurrentFile;
   int CurrentRow = 0;
 
+  // Workbook state: the spreadsheet application and the active workbook's sheets.
+  OleVariant ExcelApp;
+  OleVariant WorkSheets;
+  // Sheets whose row could not be written; each is written as its own row at the
+  // next tick, before the values that arrived since.
+  std::deque<QStringList> HeldRows;
+
   // Commands, as the menus run them.
   void StartScanning1Click();
   void StopScanning1Click();
@@ -68,6 +78,15 @@ class TfrmMain : public QMainWindow {
   void btnAboutClick();
   void mnuCopyrightClick();
   void Exit1Click();
+  void New1Click();
+  void Open1Click();
+  void Save1Click();
+  void RecentClick(const QAction* item);
+  void OpenWorkbook(const QString& path);
+  void AddRecentFile(const QString& path);
+
+  // The row writer: the input timer's tick.
+  void tmrInputValTimer();
 
   // The settings file's full path (beside the executable).
   QString SettingsFilePath() const;

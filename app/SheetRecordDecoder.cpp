@@ -1,0 +1,50 @@
+#include "app/SheetRecordDecoder.h"
+
+QString DecodeBubbleByte(uint8_t byte) {
+  QString digits;
+  for (int bubble = 1; bubble <= 6; ++bubble) {
+    if (byte & (0x40 >> bubble)) digits += QChar('0' + bubble);
+  }
+  return digits;
+}
+
+void DecodeSheetRecord(const QByteArray& record, BubbleMode mode, QStringList& columns) {
+  const qsizetype separator = record.indexOf('~');
+  const QByteArray data = separator < 0 ? record : record.mid(separator + 1);
+  for (qsizetype i = data.size() - 1; i >= 0; --i) {
+    const auto byte = static_cast<uint8_t>(data[i]);
+    QString value = mode == BubbleMode::Multiple ? DecodeBubbleByte(byte) : QString(QChar::fromLatin1(static_cast<char>(byte)));
+    if (value.isEmpty() || value == QLatin1String("B")) value = QStringLiteral(" ");
+    columns.append(value);
+  }
+}
+
+ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, BubbleMode mode, QStringList& columns) {
+  ReplyOutcome outcome;
+  while (!buffer.isEmpty()) {
+    if (buffer.front() == 'K') {
+      outcome.acknowledgement = true;
+      buffer.clear();
+      break;
+    }
+    if (buffer.front() == '.') {
+      buffer.clear();
+      break;
+    }
+    const qsizetype end = buffer.indexOf('E');
+    if (end < 0) {
+      if (buffer.front() != 'S') buffer.clear();  // noise; an unfinished record waits
+      break;
+    }
+    if (scanningActive) {
+      DecodeSheetRecord(buffer.left(end), mode, columns);
+      ++outcome.recordsDecoded;
+    }
+    // Records pile up in one event while the window is busy: every one counts.
+    // The record's line end is its trailer; what follows is a new buffer.
+    qsizetype next = end + 1;
+    while (next < buffer.size() && (buffer[next] == '\r' || buffer[next] == '\n')) ++next;
+    buffer.remove(0, next);
+  }
+  return outcome;
+}

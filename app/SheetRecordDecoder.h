@@ -1,0 +1,34 @@
+#pragma once
+// What the machine sends while scanning, as the main window tells it apart:
+// acknowledgements, dot replies, sheet records and noise; and the decoding of
+// a sheet record into one text value per spreadsheet column.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+enum class BubbleMode { Multiple, Single };
+
+// The marked bubbles among the six low bits, in rising digit order: bit 5 gives
+// "1" ... bit 0 gives "6". Bits 6 and 7 are ignored; no mark gives "".
+QString DecodeBubbleByte(uint8_t byte);
+
+// One record (the bytes before its terminating "E"): the data after the first
+// "~" (all of it when there is none), last byte first, each byte one column
+// value; an empty value or "B" becomes a single space. Appends to columns.
+void DecodeSheetRecord(const QByteArray& record, BubbleMode mode, QStringList& columns);
+
+struct ReplyOutcome {
+  bool acknowledgement = false;  // a reply beginning with "K" was consumed
+  int recordsDecoded = 0;        // complete records appended to the columns
+};
+
+// Classifies the whole reply buffer once all of an event's bytes are in it.
+// A buffer starting with "K" is an acknowledgement and consumed whole; one
+// starting with "." is dropped; every complete record (up to an "E") is decoded
+// while scanning is active, else dropped, and what follows its line end is
+// classified again as a new buffer; an unfinished record starting with "S" is
+// kept for the next event; anything else is noise and dropped.
+ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, BubbleMode mode, QStringList& columns);
