@@ -98,7 +98,14 @@ MachineSimulator::MachineSimulator(SimulatorConfig config)
   PublishEngineState(0);
   Log("device " + devicePath_ + (config_.linkPath.empty() ? "" : " (link " + config_.linkPath + ")") +
       ", firmware " + config_.protocol.firmware);
-  io_ = std::thread([this] { IoLoop(); });
+  try {
+    io_ = std::thread([this] { IoLoop(); });
+  } catch (...) {
+    link_.Remove();
+    ::close(master_);
+    ::close(wake_);
+    throw;
+  }
 }
 
 MachineSimulator::~MachineSimulator() {
@@ -234,13 +241,21 @@ bool MachineSimulator::RunCommands(std::size_t& count) {
     if (stopping_) return false;
     commands.swap(commands_);
   }
-  for (auto& command : commands) command();
+  for (auto& command : commands) {
+    try {
+      command();
+    } catch (const std::exception& e) {
+      Log(std::string("command failed: ") + e.what());  // the machine plays on
+    }
+  }
   count = commands.size();
   return true;
 }
 
 void MachineSimulator::RunSchedules(Clock::time_point now) {
-  const bool calibrating = protocol_.Phase() == CalibrationPhase::Running;
+  // Until the results are stored, a record could be taken for a reply by the
+  // calibration dialog, so scheduled sheets wait for the whole session.
+  const bool calibrating = protocol_.Phase() != CalibrationPhase::Idle;
   const bool scanning = config_.scanInterval.count() > 0 && !paused_ &&
                         (config_.scanStartsAtOnce || protocol_.ModeChosen()) &&
                         (!config_.scanCount || scheduledDrops_ < *config_.scanCount);
@@ -249,7 +264,7 @@ void MachineSimulator::RunSchedules(Clock::time_point now) {
   } else if (!nextScanDrop_) {
     nextScanDrop_ = now + config_.scanInterval;
   } else if (now >= *nextScanDrop_) {
-    // The operator holds the pile back while the machine calibrates.
+    // The operator holds the pile back during a calibration.
     if (!calibrating) {
       ++scheduledDrops_;
       Publish([n = scheduledDrops_](SimulatorStatus& s) { s.scheduledDrops = n; });
@@ -258,7 +273,7 @@ void MachineSimulator::RunSchedules(Clock::time_point now) {
     nextScanDrop_ = now + config_.scanInterval;
   }
 
-  if (config_.calibrationInterval.count() == 0 || paused_ || !calibrating) {
+  if (config_.calibrationInterval.count() == 0 || paused_ || protocol_.Phase() != CalibrationPhase::Running) {
     nextCalibrationDrop_.reset();
   } else if (!nextCalibrationDrop_ || calibrationRunSeen_ != protocol_.CalibrationsStarted()) {
     // A new or restarted calibration: the first blank sheet one interval later.

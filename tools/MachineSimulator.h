@@ -43,7 +43,7 @@ struct SimulatorConfig {
   std::chrono::milliseconds replyDelay{0};
   // Scanned sheets on a schedule (0: only on command). The schedule starts when
   // the application chooses a bubble mode ("m"/"g"), or at once if asked, and
-  // holds while a calibration runs. Without a count, a list of sheets is
+  // holds from the start of a calibration until its results are stored. Without a count, a list of sheets is
   // dropped once and random sheets go on for ever.
   std::chrono::milliseconds scanInterval{0};
   std::optional<long> scanCount;

@@ -177,7 +177,11 @@ TEST(MachineSimulator, CalibrationHoldsTheScheduledSheets) {
   EXPECT_EQ(app.Take(), "") << "no sheets are scanned while calibrating";
   for (int i = 0; i < 4; ++i) sim.DropSheet();
   ASSERT_TRUE(app.ReadUntilContains("BCDE", 1s));
+  app.ReadFor(150ms);
+  EXPECT_EQ(app.Take(), "BCDE") << "nor while the results wait to be stored";
+  app.Write("s");
   ASSERT_TRUE(app.ReadUntilContains("E\r\n", 1s)) << "scanning resumes after the calibration";
+  EXPECT_EQ(app.Received().substr(0, 2), "GS");
 }
 
 TEST(MachineSimulator, WhatIsSentToAClosedDeviceIsLost) {
