@@ -74,44 +74,32 @@ MachineSimulator::MachineSimulator(SimulatorConfig config)
 
   termios raw{};
   cfmakeraw(&raw);
+  int master = -1;
   int slave = -1;
   char name[256] = {};
-  if (::openpty(&master_, &slave, name, &raw, nullptr) != 0) throw SystemError("cannot open a pseudo-terminal");
+  if (::openpty(&master, &slave, name, &raw, nullptr) != 0) throw SystemError("cannot open a pseudo-terminal");
+  master_.Reset(master);
   // The slave is the application's to open; holding it here would hide when
   // the application closes it and keep its exclusive-use flag alive.
   ::close(slave);
   devicePath_ = name;
-  wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wake_ < 0 || ::fcntl(master_, F_SETFL, O_NONBLOCK) != 0 || ::fcntl(master_, F_SETFD, FD_CLOEXEC) != 0) {
-    const auto error = SystemError("cannot set up the pseudo-terminal");
-    ::close(master_);
-    if (wake_ >= 0) ::close(wake_);
-    throw error;
-  }
-  try {
-    if (!config_.linkPath.empty()) link_ = DeviceLink(config_.linkPath, devicePath_);
-  } catch (...) {
-    ::close(master_);
-    ::close(wake_);
-    throw;
-  }
+  if (::fcntl(master, F_SETFL, O_NONBLOCK) != 0 || ::fcntl(master, F_SETFD, FD_CLOEXEC) != 0)
+    throw SystemError("cannot set up the pseudo-terminal");
+  wake_.Reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (wake_.Get() < 0) throw SystemError("cannot make an eventfd");
+  if (!config_.linkPath.empty()) link_ = DeviceLink(config_.linkPath, devicePath_);
   PublishEngineState(0);
   Log("device " + devicePath_ + (config_.linkPath.empty() ? "" : " (link " + config_.linkPath + ")") +
       ", firmware " + config_.protocol.firmware);
-  try {
-    io_ = std::thread([this] { IoLoop(); });
-  } catch (...) {
-    link_.Remove();
-    ::close(master_);
-    ::close(wake_);
-    throw;
-  }
+  io_ = std::thread([this] { IoLoop(); });
 }
 
-MachineSimulator::~MachineSimulator() {
-  Unplug();
-  ::close(wake_);
+void MachineSimulator::UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
 }
+
+MachineSimulator::~MachineSimulator() { Unplug(); }
 
 void MachineSimulator::DropSheet() {
   Post([this] { DoDrop(std::nullopt); });
@@ -162,8 +150,7 @@ void MachineSimulator::Unplug() {
   }
   Wake();
   io_.join();
-  ::close(master_);  // the kernel removes the slave device with it
-  master_ = -1;
+  master_.Reset();  // the kernel removes the slave device with it
   link_.Remove();
   Log("unplugged: " + devicePath_ + " is gone");
   Publish([](SimulatorStatus& s) {
@@ -214,7 +201,7 @@ void MachineSimulator::PostAndSettle(std::function<void()> command) {
 void MachineSimulator::Wake() {
   const std::uint64_t one = 1;
   // A full counter already means "wake up"; nothing is lost if this fails.
-  [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
+  [[maybe_unused]] const ssize_t n = ::write(wake_.Get(), &one, sizeof one);
 }
 
 void MachineSimulator::IoLoop() {
@@ -306,7 +293,7 @@ void MachineSimulator::WriteDue(Clock::time_point now) {
     // At 10 bits a byte the line carries baud/10 bytes a second; a few
     // milliseconds' worth go out per write, as a UART's FIFO delivers them.
     if (config_.baud > 0) chunk = std::min<std::size_t>(chunk, std::max(1, config_.baud / 2000));
-    const ssize_t n = ::write(master_, bytes.data() + headWritten_, chunk);
+    const ssize_t n = ::write(master_.Get(), bytes.data() + headWritten_, chunk);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
         waitingWritable_ = true;
@@ -357,7 +344,7 @@ MachineSimulator::Clock::time_point MachineSimulator::NextWake(Clock::time_point
 }
 
 void MachineSimulator::WaitForActivity(Clock::time_point until) {
-  pollfd fds[2] = {{wake_, POLLIN, 0}, {listening_ ? master_ : -1, POLLIN, 0}};
+  pollfd fds[2] = {{wake_.Get(), POLLIN, 0}, {listening_ ? master_.Get() : -1, POLLIN, 0}};
   if (waitingWritable_) fds[1].events |= POLLOUT;
   const auto left = std::max(Clock::duration::zero(), until - Clock::now());
   const auto secs = std::chrono::duration_cast<std::chrono::seconds>(left);
@@ -366,7 +353,7 @@ void MachineSimulator::WaitForActivity(Clock::time_point until) {
   if (::ppoll(fds, 2, &timeout, nullptr) < 0) return;  // EINTR: the loop comes round again
   if (fds[0].revents & POLLIN) {
     std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(wake_, &count, sizeof count);
+    [[maybe_unused]] const ssize_t n = ::read(wake_.Get(), &count, sizeof count);
   }
   if (fds[1].revents & POLLOUT) waitingWritable_ = false;
   if (fds[1].revents & (POLLHUP | POLLERR)) hangUpSeen_ = true;
@@ -374,7 +361,7 @@ void MachineSimulator::WaitForActivity(Clock::time_point until) {
 }
 
 void MachineSimulator::CheckListener() {
-  pollfd fd{master_, POLLIN, 0};
+  pollfd fd{master_.Get(), POLLIN, 0};
   if (::poll(&fd, 1, 0) < 0) return;
   // The master hangs up while no one has the slave open.
   const bool open = (fd.revents & POLLHUP) == 0;
@@ -392,7 +379,7 @@ void MachineSimulator::SetListening(bool listening) {
 void MachineSimulator::ReadFromLine() {
   char buffer[512];
   while (true) {
-    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    const ssize_t n = ::read(master_.Get(), buffer, sizeof buffer);
     if (n > 0) {
       const std::string_view got(buffer, static_cast<std::size_t>(n));
       Log("<- " + DescribeBytes(got));

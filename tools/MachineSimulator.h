@@ -150,10 +150,25 @@ class MachineSimulator {
   void Publish(Change change);
   void PublishEngineState(std::size_t commandsRun);
 
+  // Closes its descriptor when it goes, so a constructor that throws half-way
+  // leaks nothing.
+  class UniqueFd {
+   public:
+    UniqueFd() = default;
+    ~UniqueFd() { Reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int Get() const { return fd_; }
+    void Reset(int fd = -1);
+
+   private:
+    int fd_ = -1;
+  };
+
   SimulatorConfig config_;
   std::string devicePath_;
-  int master_ = -1;
-  int wake_ = -1;  // eventfd: a command is waiting or the thread must stop
+  UniqueFd master_;
+  UniqueFd wake_;  // eventfd: a command is waiting or the thread must stop
   DeviceLink link_;
   Clock::time_point started_;
 
