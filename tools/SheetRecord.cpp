@@ -28,8 +28,8 @@ ExpectedRow ExpectedRowOf(const Sheet& sheet, BubbleMode mode) {
   row.reserve(std::max<std::size_t>(sheet.columns.size(), kRowWidth));
   for (ColumnMarks marks : sheet.columns) {
     std::string value = mode == BubbleMode::Multiple ? MarkedDigits(marks) : std::string(1, SingleModeByte(marks));
-    if (value.empty() || value == "B") value = " ";
-    row.push_back(std::move(value));
+    const bool blank = value.empty() || value == "B";
+    row.push_back(blank ? std::string(1, ' ') : std::move(value));
   }
   while (row.size() < static_cast<std::size_t>(kRowWidth)) row.emplace_back(" ");
   return row;
