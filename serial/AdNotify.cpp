@@ -88,7 +88,9 @@ bool TApdNotifyWindow::event(QEvent* e) {
     second = state->second;
     third = state->third;
   }
+  ++depth_;
   Guarded([&] { procedure_(code, second, third); });
+  --depth_;
   {
     std::lock_guard guard(state->lock);
     state->done = true;

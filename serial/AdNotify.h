@@ -26,6 +26,8 @@ class TApdNotifyWindow : public QObject, public INotifyTarget {
   void Post(uint16_t code, uint32_t second, uint32_t third);
 
   int DroppedDeliveries() const { return dropped_; }
+  // True while a procedure call is on the stack (it must not be deleted then).
+  bool Busy() const { return depth_ > 0; }
 
  protected:
   bool event(QEvent* e) override;
@@ -33,4 +35,5 @@ class TApdNotifyWindow : public QObject, public INotifyTarget {
  private:
   Procedure procedure_;
   int dropped_ = 0;  // user-interface thread only
+  int depth_ = 0;    // nested procedure calls; user-interface thread only
 };

@@ -188,9 +188,13 @@ void TApdCustomComPort::DoClose() {
 void TApdCustomComPort::FinishClose() {
   if (dispatcher_ && notifyWindow_) dispatcher_->RemoveWindowHandler(notifyWindow_.get());
   dispatcher_.reset();  // waits for the workers, letting pending deliveries run
-  // The endpoint may be on the stack (a handler closed the port): let the
-  // event loop free it.
-  if (notifyWindow_) notifyWindow_.release()->deleteLater();
+  // The endpoint may be on the stack (a handler closed the port): then the
+  // event loop frees it.
+  if (notifyWindow_ && notifyWindow_->Busy()) {
+    notifyWindow_.release()->deleteLater();
+  } else {
+    notifyWindow_.reset();
+  }
   linkState_ = lsClosed;
   open_ = false;
 }
