@@ -107,6 +107,14 @@ int OpenSerialDevice(const std::string& path, int& osError) {
   return fd;
 }
 
+void CloseSerialDevice(int fd) {
+  if (fd < 0) return;
+  // Drop undrained output first: close must not wait for the line.
+  ::tcflush(fd, TCOFLUSH);
+  ::ioctl(fd, TIOCNXCL);
+  ::close(fd);
+}
+
 TApdPosixDispatcher::TApdPosixDispatcher(TApdCustomComPort* owner) : TApdBaseDispatcher(owner) {}
 
 TApdPosixDispatcher::~TApdPosixDispatcher() {
@@ -115,13 +123,7 @@ TApdPosixDispatcher::~TApdPosixDispatcher() {
   CloseDescriptor(fd_.exchange(-1));
 }
 
-void TApdPosixDispatcher::CloseDescriptor(int fd) {
-  if (fd < 0) return;
-  // Drop undrained output first: close must not wait for the line.
-  ::tcflush(fd, TCOFLUSH);
-  ::ioctl(fd, TIOCNXCL);
-  ::close(fd);
-}
+void TApdPosixDispatcher::CloseDescriptor(int fd) { CloseSerialDevice(fd); }
 
 void TApdPosixDispatcher::ClosePendingDescriptor() {
   int fd;

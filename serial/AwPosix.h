@@ -15,6 +15,9 @@
 // number OpenDevice reports (see OsErrorForOpen).
 int OpenSerialDevice(const std::string& path, int& osError);
 
+// Closes what OpenSerialDevice opened, without waiting for undrained output.
+void CloseSerialDevice(int fd);
+
 // Maps the errno of a failed open to the number the dispatcher reports as
 // minus its result: 2 no such device, 5 held by another opener,
 // 2013 permission denied; other numbers keep their system meaning.

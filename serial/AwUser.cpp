@@ -144,7 +144,13 @@ int TApdBaseDispatcher::OpenDevice(const std::string& name, uint32_t baud, uint8
     return rc;
   }
   AccumulateLineErrors();
-  TimeBase = std::chrono::steady_clock::now();
+  {
+    std::lock_guard state(StateLock);
+    Trace.Stop();
+    TimeBase = std::chrono::steady_clock::now();
+    Log.SetTimeBase(TimeBase);
+    Log.Stop();
+  }
   StartWorkers();
   return 0;
 }

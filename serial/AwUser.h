@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "serial/AdLog.h"
+#include "serial/AdTrace.h"
 #include "serial/AwSignal.h"
 #include "serial/AwTriggers.h"
 
@@ -181,6 +183,22 @@ class TApdBaseDispatcher {
   int SetTimerTrigger(uint16_t handle, int32_t ticks, bool activate);
   int SetStatusTrigger(uint16_t handle, uint16_t value, bool activate);
 
+  // Trace and dispatch log: start (0, or -1002 above the limit), stop,
+  // pause, resume, clear, and dump to a file (0 or minus the runtime's
+  // input/output error number; the recorder is freed after a dump).
+  int StartTracing(uint32_t capacity);
+  void StopTracing();
+  void PauseTracing();
+  void ResumeTracing();
+  void ClearTracing();
+  int DumpTrace(const std::string& file, bool append, bool allHex, bool inHex);
+  int StartLogging(uint32_t size);
+  void StopLogging();
+  void PauseLogging();
+  void ResumeLogging();
+  void ClearLogging();
+  int DumpLog(const std::string& file, bool append, bool allHex, bool inHex);
+
   bool DispatcherActive() const { return dispatcherActive_.load(); }
   bool HandlersRunning() const { return handlersRunning_.load(); }
   bool ClosePending() const { return closePending_.load(); }
@@ -292,6 +310,8 @@ class TApdBaseDispatcher {
   bool DTRHandshake = false, RTSHandshake = false;
   uint32_t LastBaud = 115200;
   TTriggerSet Triggers;
+  TApdTraceRecorder Trace;
+  TApdDispatchLog Log;
   std::atomic<bool> RingSeen{false};
   std::atomic<uint32_t> LastDeviceEvents{0};
 

@@ -3,7 +3,9 @@
 // in the same run:
 //   - the floor: a bare poll() + read() loop on the port;
 //   - Qt 5's QSerialPort with readyRead (a separate program, run from here);
-//   - our dispatcher, with the data-available handler on its own thread.
+//   - our dispatcher, with the data-available handler on its own thread;
+//   - the port component's OnTriggerAvail on the user-interface thread,
+//     the path the application uses.
 // Then the CPU time of an open idle port over 10 s.
 //
 //   serial_latency_bench [count=5000] [gap_us=500]
@@ -14,8 +16,16 @@
 #include <ctime>
 #include <memory>
 
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+#include <QFile>
+
 #include "LatencyProbe.h"
+#include "serial/AdPort.h"
 #include "serial/AwPosix.h"
+#include "serial/PortMap.h"
 
 namespace {
 
@@ -80,6 +90,38 @@ bench::Figures DispatcherRun(size_t count, int gapUs) {
   return f;
 }
 
+bench::Figures ComponentRun(size_t count, int gapUs) {
+  bench::Pty pty = bench::OpenPty();
+  QTemporaryDir dir;
+  const QString settings = dir.filePath("bench.ini");
+  {
+    QFile f(settings);
+    f.open(QIODevice::WriteOnly);
+    QTextStream(&f) << "[Ports]\nCOM9=" << QString::fromStdString(pty.slavePath) << "\n";
+  }
+  SetPortMapSettingsFile(settings);
+  bench::LatencyRun run(pty.master, count, gapUs);
+  {
+    TApdComPort port;
+    port.SetComNumber(9);
+    port.SetBufferFull(3686);
+    port.SetBufferResume(409);
+    port.SetUseEventWord(false);
+    port.SetOnTriggerAvail([&run](TApdCustomComPort& cp, uint16_t n) {
+      for (uint16_t i = 0; i < n; ++i) cp.ReadChar();
+      run.Received(n);
+      if (run.Done()) QCoreApplication::quit();
+    });
+    port.WriteString("");
+    QTimer::singleShot(int(count) * gapUs / 1000 + 10000, [] { QCoreApplication::quit(); });
+    run.Start();
+    QCoreApplication::exec();
+  }
+  SetPortMapSettingsFile(QString());
+  close(pty.master);
+  return run.Finish();
+}
+
 bool Qt5Run(size_t count, int gapUs, bench::Figures& f) {
   const std::string cmd = std::string(CFW_QT5_BASELINE) + " " + std::to_string(count) + " " +
                           std::to_string(gapUs);
@@ -111,6 +153,8 @@ void IdleRun() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
   const size_t count = argc > 1 ? size_t(std::atol(argv[1])) : 5000;
   const int gapUs = argc > 2 ? std::atoi(argv[2]) : 500;
   std::printf("%zu single-byte messages, %d us apart, pseudo-terminal at 19200 8N1\n", count, gapUs);
@@ -123,6 +167,7 @@ int main(int argc, char** argv) {
     std::printf("%-34s (failed to run %s)\n", "Qt 5 QSerialPort readyRead", CFW_QT5_BASELINE);
   }
   bench::PrintFigures("dispatcher, handler on its thread", DispatcherRun(count, gapUs));
+  bench::PrintFigures("component OnTriggerAvail, UI thread", ComponentRun(count, gapUs));
   IdleRun();
   return 0;
 }
