@@ -8,7 +8,11 @@
 #include "app/RunContext.h"
 #include "app/ScreenCursor.h"
 #include "app/SheetRowWriter.h"
+#include "app/SheetRecordDecoder.h"
 #include "automation/ComObj.h"
+#include "forms/fmSetup.h"
+#include "serial/AdPort.h"
+#include "serial/PortMap.h"
 #include "app/UiServices.h"
 #include "forms/fmAbout.h"
 
@@ -20,6 +24,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QToolButton>
 
@@ -72,6 +77,8 @@ TfrmMain::TfrmMain() {
   tmrCommDetect = new QTimer(this);
   tmrCommDetect->setObjectName(QStringLiteral("tmrCommDetect"));
   tmrCommDetect->setInterval(5000);
+  connect(tmrCommDetect, &QTimer::timeout, this, [this] { Guarded([this] { tmrCommDetectTimer(); }); });
+  CreatePort();
 
   // FormCreate: the lists start empty, the row writer is stopped, scanning is off.
   PendingColumns.clear();
@@ -80,6 +87,20 @@ TfrmMain::TfrmMain() {
 }
 
 TfrmMain::~TfrmMain() { FormDestroy(); }
+
+void TfrmMain::CreatePort() {
+  ApdComPort1 = std::make_unique<TApdComPort>();
+  ApdComPort1->SetBufferFull(3686);
+  ApdComPort1->SetBufferResume(409);
+  ApdComPort1->SetTraceName("APD.TRC");
+  ApdComPort1->SetLogName("APD.LOG");
+  ApdComPort1->SetUseEventWord(false);
+  InstallPortHandler();
+}
+
+void TfrmMain::InstallPortHandler() {
+  ApdComPort1->SetOnTriggerAvail([this](TApdCustomComPort& port, uint16_t count) { ApdComPort1TriggerAvail(port, count); });
+}
 
 void TfrmMain::BuildWindow() {
   auto* client = new QWidget(this);
@@ -229,11 +250,17 @@ void TfrmMain::LoadRecentFiles() {
 
 void TfrmMain::LoadSettings() {
   const IniFile ini(SettingsFilePath());
+  SetPortMapSettingsFile(SettingsFilePath());
   TraceSwitch = TraceSwitchOn(RunContext::FirstArgument());
+  const TTraceLogState traceState = TraceSwitch ? tlOn : tlOff;
+  ApdComPort1->SetLogging(traceState);
+  ApdComPort1->SetTracing(traceState);
   PortNumber = ini.ReadInteger(QStringLiteral("Main"), QStringLiteral("PortNo"), 0);
   const bool multi = ini.ReadString(QStringLiteral("MAIN"), QStringLiteral("ScanMode"), QStringLiteral("MULTI")).toUpper() ==
                      QLatin1String("MULTI");
   (multi ? MultipleBubbleMode1 : SingleBubbleMode1)->setChecked(true);
+  // Setting the number does not open the port; its first use does.
+  if (PortNumber != 0) ApdComPort1->SetComNumber(static_cast<uint16_t>(PortNumber));
   if (PortNumber == 0) {
     UiServices::ShowMessage(MessageKind::Information, QStringLiteral("Com Port not set up yet.  Setup dialog will now open."));
     Setup1Click();
@@ -276,6 +303,9 @@ void TfrmMain::StartScanning1Click() {
     if (ScanningActive) StopScanning1Click();
     throw;
   }
+  ApdComPort1->WriteString("@");  // opens the port on first use
+  // The machine is in use from here on: watch for it being unplugged.
+  if (!tmrCommDetect->isActive()) tmrCommDetect->start();
   SetModeLabel(true);
   ScanningActive = true;
   ReplyBuffer.clear();
@@ -296,6 +326,16 @@ void TfrmMain::Setup1Click() {
     UiServices::ShowMessage(MessageKind::Information, QStringLiteral("Scanning is active. Cannot Calibrate."));
     return;
   }
+  // Whatever way the dialog ends, also by an error, the port's data comes back here.
+  const auto reinstall = qScopeGuard([this] { InstallPortHandler(); });
+  auto setup = std::make_unique<TfrmSetup>(this);
+  setup->ComPort = ApdComPort1.get();
+  setup->SetPortNumber(PortNumber);
+  if (ExecModal(*setup) == QDialog::Accepted) {
+    PortNumber = setup->GetPortNumber();
+    IniFile(SettingsFilePath()).WriteInteger(QStringLiteral("Main"), QStringLiteral("PortNo"), PortNumber);
+  }
+  setup.reset();
 }
 
 void TfrmMain::btnAboutClick() {
@@ -364,4 +404,35 @@ void TfrmMain::tmrInputValTimer() {
     HeldRows.pop_front();
     ++CurrentRow;
   }
+}
+
+// ---- the machine ----
+
+void TfrmMain::ApdComPort1TriggerAvail(TApdCustomComPort& /*CP*/, uint16_t Count) {
+  for (uint16_t i = 0; i < Count; ++i) ReplyBuffer.append(static_cast<char>(ApdComPort1->ReadChar()));
+  const BubbleMode mode = MultipleBubbleMode1->isChecked() ? BubbleMode::Multiple : BubbleMode::Single;
+  const ReplyOutcome outcome = ClassifyReplyBuffer(ReplyBuffer, ScanningActive, mode, PendingColumns);
+  if (outcome.recordsDecoded > 0 && !tmrInputVal->isActive()) tmrInputVal->start();  // a running interval goes on
+  if (outcome.acknowledgement) {
+    if (ModeCommandPending) {
+      ModeCommandPending = false;
+      ApdComPort1->WriteString(mode == BubbleMode::Multiple ? "m" : "g");
+    }
+    ScreenCursor::Set(Qt::ArrowCursor);
+  }
+}
+
+void TfrmMain::tmrCommDetectTimer() {
+  tmrCommDetect->stop();  // no second check while this one's box is open
+  const auto restart = qScopeGuard([this] { tmrCommDetect->start(); });
+  const int port = ApdComPort1->ComNumber();
+  const std::string wanted = "COM" + std::to_string(port);
+  bool present = false;
+  for (const std::string& name : SerialPortsPresent()) present = present || name == wanted;
+  if (present) return;
+  UiServices::ShowMessage(MessageKind::Error,
+                          BrandName + QStringLiteral(" machine not found on comm port %1\r\n").arg(port) +
+                              QStringLiteral("The application cannot continue if the machine is unplugged.  "
+                                             "This application will close."));
+  QCoreApplication::quit();
 }

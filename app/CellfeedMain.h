@@ -9,7 +9,9 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <cstdint>
 #include <deque>
+#include <memory>
 
 class QAction;
 class QActionGroup;
@@ -17,6 +19,8 @@ class QLabel;
 class QMenu;
 class QTimer;
 class QToolButton;
+class TApdComPort;
+class TApdCustomComPort;
 
 class TfrmMain : public QMainWindow {
   Q_OBJECT
@@ -46,13 +50,14 @@ class TfrmMain : public QMainWindow {
   QAction* mnuCopyright;
   QTimer* tmrInputVal;
   QTimer* tmrCommDetect;
+  std::unique_ptr<TApdComPort> ApdComPort1;
 
   // Fields settled at start-up.
   QString BrandName;
   QString SettingsFileName;
   int PortNumber = 0;
   RecentFileList RecentFiles;
-  bool TraceSwitch = false;  // the command-line switch as applied to the port's Tracing and Logging
+  bool TraceSwitch = false;  // the command-line switch, as applied to the port's Tracing and Logging
 
   // Scanning state.
   bool ScanningActive = false;
@@ -87,6 +92,10 @@ class TfrmMain : public QMainWindow {
 
   // The row writer: the input timer's tick.
   void tmrInputValTimer();
+  // The machine's replies while scanning.
+  void ApdComPort1TriggerAvail(TApdCustomComPort& CP, uint16_t Count);
+  // The presence monitor's tick: ends the run when the machine's port is gone.
+  void tmrCommDetectTimer();
 
   // The settings file's full path (beside the executable).
   QString SettingsFilePath() const;
@@ -108,6 +117,8 @@ class TfrmMain : public QMainWindow {
   void ApplyBranding();
   void LoadRecentFiles();
   void LoadSettings();
+  void CreatePort();
+  void InstallPortHandler();
 
   bool shown_ = false;
 };

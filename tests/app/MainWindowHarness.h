@@ -8,6 +8,8 @@
 #include "app/CellfeedMain.h"
 #include "app/IniFile.h"
 #include "app/RunContext.h"
+#include "forms/fmSetup.h"
+#include "tools/MachineSimulator.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,6 +17,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 inline void ProcessEventsFor(int ms) {
@@ -25,6 +28,21 @@ inline void ProcessEventsFor(int ms) {
 inline void Settle() {
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }
+
+// Closes every setup dialog that opens while it lives (the first-run start-up
+// opens one).
+class SetupDialogCloser {
+ public:
+  SetupDialogCloser() {
+    QObject::connect(&poll_, &QTimer::timeout, [] {
+      if (auto* setup = qobject_cast<TfrmSetup*>(QApplication::activeModalWidget())) setup->reject();
+    });
+    poll_.start(10);
+  }
+
+ private:
+  QTimer poll_;
+};
 
 // Closes the next modal window once it is open, after letting `inspect` look at it.
 inline void WhenModalOpens(std::function<void(QWidget*)> inspect) {
@@ -49,6 +67,7 @@ class MainWindowHarness {
   }
   ~MainWindowHarness() {
     window.reset();
+    machine.reset();
     RunContext::OverrideForTesting({}, {});
   }
 
@@ -56,11 +75,32 @@ class MainWindowHarness {
   IniFile Settings() const { return IniFile(SettingsPath()); }
   void WriteSettings(const QByteArray& text) const { tmp.Write(Branding::ForExecutable(exePath).settingsFileName, text); }
 
-  // Creates and shows the window and lets its start-up run.
+  // The machine, played on a pseudo-terminal mapped to `port`.
+  machine_sim::MachineSimulator& AttachMachine(int port, machine_sim::SimulatorConfig config = {}) {
+    config.baud = 0;
+    machine = std::make_unique<machine_sim::MachineSimulator>(std::move(config));
+    ports[port] = QString::fromStdString(machine->DevicePath());
+    return *machine;
+  }
+
+  // Every port not attached to a machine names a device that does not exist,
+  // so no test touches the serial ports of the machine it runs on.
+  void MapPorts() {
+    IniFile ini = Settings();
+    for (int n = 1; n <= 24; ++n) {
+      const QString device = ports.count(n) ? ports[n] : tmp.Path(QStringLiteral("no-such-device-%1").arg(n));
+      ini.WriteString("Ports", QStringLiteral("COM%1").arg(n), device);
+    }
+  }
+
+  // Creates and shows the window and lets its start-up run; a setup dialog
+  // opened by a first run is cancelled.
   TfrmMain& Start() {
+    MapPorts();
+    SetupDialogCloser closer;
     window = std::make_unique<TfrmMain>();
     window->show();
-    Settle();
+    ProcessEventsFor(50);
     return *window;
   }
   // Destroys the window, which runs the shutdown steps.
@@ -69,5 +109,7 @@ class MainWindowHarness {
   TempDir tmp;
   QString exePath;
   RecordingResponder ui;
+  std::map<int, QString> ports;
+  std::unique_ptr<machine_sim::MachineSimulator> machine;
   std::unique_ptr<TfrmMain> window;
 };

@@ -51,6 +51,7 @@ class WorkbookHarness : public MainWindowHarness {
     RegisterSpreadsheetServer();
     spy = AutomationSpy::Install(kProgId, &CreateSpreadsheetApplication);
     WriteSettings("[Main]\nPortNo=3\n");
+    AttachMachine(3);
   }
   ~WorkbookHarness() { RegisterSpreadsheetServer(); }
 

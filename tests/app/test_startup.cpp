@@ -161,6 +161,7 @@ TEST(Shutdown, AFailedSettingsWriteShowsOneErrorBoxAndSkipsTheRest) {
   MainWindowHarness h;
   TfrmMain& w = h.Start();
   w.RecentFiles.Add("/w/a.xls");
+  QFile::remove(h.SettingsPath());
   QDir(h.tmp.Path()).mkdir(QFileInfo(h.SettingsPath()).fileName());  // a folder in place of the file
   h.ui.messages.clear();
   h.Stop();
