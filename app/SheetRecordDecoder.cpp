@@ -21,7 +21,14 @@ void DecodeSheetRecord(const QByteArray& record, BubbleMode mode, QStringList& c
 
 ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, BubbleMode mode, QStringList& columns) {
   ReplyOutcome outcome;
+  bool afterRecord = false;
   while (!buffer.isEmpty()) {
+    // Behind a record only a further record (or a reply) is taken: the rest of
+    // a record cut short by a stray "E" is dropped, not made into columns.
+    if (afterRecord && buffer.front() != 'S' && buffer.front() != 'K' && buffer.front() != '.') {
+      buffer.clear();
+      break;
+    }
     if (buffer.front() == 'K') {
       outcome.acknowledgement = true;
       buffer.clear();
@@ -45,6 +52,7 @@ ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, Bubble
     qsizetype next = end + 1;
     while (next < buffer.size() && (buffer[next] == '\r' || buffer[next] == '\n')) ++next;
     buffer.remove(0, next);
+    afterRecord = true;
   }
   return outcome;
 }

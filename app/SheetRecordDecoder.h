@@ -28,7 +28,7 @@ struct ReplyOutcome {
 // Classifies the whole reply buffer once all of an event's bytes are in it.
 // A buffer starting with "K" is an acknowledgement and consumed whole; one
 // starting with "." is dropped; every complete record (up to an "E") is decoded
-// while scanning is active, else dropped, and what follows its line end is
-// classified again as a new buffer; an unfinished record starting with "S" is
-// kept for the next event; anything else is noise and dropped.
+// while scanning is active, else dropped; what follows its line end is taken
+// only as a further record or reply (an unfinished record starting with "S" is
+// kept for the next event); anything else is noise and dropped.
 ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, BubbleMode mode, QStringList& columns);

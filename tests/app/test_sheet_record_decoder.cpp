@@ -85,9 +85,10 @@ TEST(ClassifyReplyBuffer, AnAcknowledgementAfterARecordIsStillSeen) {
 }
 
 TEST(ClassifyReplyBuffer, RecordEdgeCases) {
-  LineBuffer cut;  // a data byte 0x45 ends the record there
-  cut.Feed(Bytes({0x53, 0x7E, 0x20, 0x45, 0x10, 0x45}));
-  EXPECT_EQ(cut.columns.front(), "1");
+  LineBuffer cut;  // a data byte 0x45 ends the record there; the rest is no record
+  EXPECT_EQ(cut.Feed(Bytes({0x53, 0x7E, 0x20, 0x45, 0x10, 0x45, 0x0D, 0x0A})).recordsDecoded, 1);
+  EXPECT_EQ(cut.columns, QStringList({"1"}));
+  EXPECT_TRUE(cut.buffer.isEmpty());
   LineBuffer noSeparator;  // lead byte and header count as data: "S" is the last column
   noSeparator.Feed(Bytes({0x53, 0x20, 0x10, 0x45}));
   EXPECT_EQ(noSeparator.columns, QStringList({"2", "1", "256"}));

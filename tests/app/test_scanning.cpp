@@ -1,0 +1,203 @@
+// Scanning end to end: the machine (simulated on a pseudo-terminal) talks to
+// the real serial component, records are decoded by the main window and
+// written by the row writer into a workbook of the built-in server.
+#include "WorkbookHarness.h"
+#include "tests/spreadsheet/SpreadsheetTestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using machine_sim::MachineSimulator;
+using machine_sim::SimulatorStatus;
+
+bool WaitUntil(const std::function<bool()>& holds, int ms = 5000) {
+  QDeadlineTimer deadline(ms);
+  while (!holds()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out.push_back(static_cast<char>(v));
+  return out;
+}
+
+QStringList Padded(QStringList values) {
+  while (values.size() < 66) values << " ";
+  return values;
+}
+
+class ScanningTest : public ::testing::Test {
+ protected:
+  // A new workbook, scanning started and acknowledged by the machine.
+  TfrmMain& StartScanning(bool single = false) {
+    TfrmMain& w = h.StartWindow();
+    if (single) w.SingleBubbleMode1->trigger();
+    h.NewWorkbook(h.tmp.Path("scan.xls"));
+    w.StartScanning1->trigger();
+    EXPECT_TRUE(w.ScanningActive);
+    EXPECT_TRUE(WaitUntil([&] { return !w.ModeCommandPending; })) << "the machine acknowledged \"@\"";
+    EXPECT_TRUE(Machine().WaitFor([](const SimulatorStatus& s) { return s.modeChosen; }, std::chrono::seconds(5)));
+    return w;
+  }
+  MachineSimulator& Machine() { return *h.machine; }
+  // Sends raw bytes and waits until the row writer has moved on by `rows`.
+  void SendAndWaitForRows(TfrmMain& w, const std::string& bytes, int rows = 1) {
+    const int target = w.CurrentRow + rows;
+    Machine().SendRaw(bytes);
+    EXPECT_TRUE(WaitUntil([&] { return w.CurrentRow >= target; })) << "row not written";
+  }
+  QStringList RowOf(TfrmMain& w, int row, int columns = 66) {
+    QStringList out;
+    for (int c = 1; c <= columns; ++c)
+      out << w.ExcelApp.Get("Sheets", {1}).Get("Cells", {row, c}).Get("Value").ToText();
+    return out;
+  }
+  WorkbookHarness h;
+};
+
+TEST_F(ScanningTest, StartScanningSendsAttentionAndOneModeCommand) {
+  TfrmMain& w = StartScanning();
+  EXPECT_EQ(Machine().Status().received, "@m");
+  w.StopScanning1->trigger();
+  w.SingleBubbleMode1->trigger();
+  w.StartScanning1->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return Machine().Status().received == "@m@g"; })) << Machine().Status().received;
+  // A further acknowledgement only resets the cursor.
+  Machine().SendRaw("K");
+  ProcessEventsFor(200);
+  w.StopScanning1->trigger();
+  ProcessEventsFor(100);
+  EXPECT_EQ(Machine().Status().received, "@m@g");
+}
+
+TEST_F(ScanningTest, WorkedExamplesLandInTheRightCells) {
+  TfrmMain& w = StartScanning();
+  const int first = w.CurrentRow;
+  SendAndWaitForRows(w, Bytes({0x53, 0x31, 0x7E, 0x21, 0x00, 0x0C, 0x45}));
+  SendAndWaitForRows(w, Bytes({0x53, 0x7E, 0x3F, 0xC0, 0x45, 0x0D, 0x0A}));
+  // The framing example: the record comes in two events.
+  Machine().SendRaw(Bytes({0x53, 0x31, 0x7E}));
+  ProcessEventsFor(100);
+  SendAndWaitForRows(w, Bytes({0x21, 0x45, 0x0D, 0x0A}));
+  EXPECT_EQ(RowOf(w, first), Padded({"34", " ", "16"}));
+  EXPECT_EQ(RowOf(w, first + 1), Padded({" ", "123456"}));
+  EXPECT_EQ(RowOf(w, first + 2), Padded({"16"}));
+
+  w.StopScanning1->trigger();
+  w.SingleBubbleMode1->trigger();
+  w.StartScanning1->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return !w.ModeCommandPending; }));
+  SendAndWaitForRows(w, Bytes({0x53, 0x7E, 0x41, 0x42, 0x43, 0x45}));
+  SendAndWaitForRows(w, Bytes({0x53, 0x7E, 0x31, 0x20, 0x45}));
+  EXPECT_EQ(RowOf(w, first + 3), Padded({"C", " ", "A"}));
+  EXPECT_EQ(RowOf(w, first + 4), Padded({" ", "1"}));
+}
+
+TEST_F(ScanningTest, BurstsAndRecordEdgeCases) {
+  TfrmMain& w = StartScanning();
+  const int first = w.CurrentRow;
+  // An acknowledgement burst is consumed whole: the record behind it is not a row.
+  Machine().SendRaw("KS~\x20" "E\r\n");
+  ProcessEventsFor(800);
+  EXPECT_EQ(w.CurrentRow, first);
+  // Two complete records in one event: both kept, in one row, in order.
+  SendAndWaitForRows(w, "S~\x10\x20" "E\r\nS~\x08" "E\r\n");
+  EXPECT_EQ(RowOf(w, first, 4), QStringList({"1", "2", "3", " "}));
+  // Cut at the first 0x45; no "~": the lead byte is the last column.
+  SendAndWaitForRows(w, Bytes({0x53, 0x7E, 0x20, 0x45, 0x10, 0x45, 0x0D, 0x0A}));
+  SendAndWaitForRows(w, Bytes({0x53, 0x20, 0x10, 0x45}));
+  EXPECT_EQ(RowOf(w, first + 1, 2), QStringList({"1", " "}));
+  EXPECT_EQ(RowOf(w, first + 2, 4), QStringList({"2", "1", "256", " "}));
+}
+
+TEST_F(ScanningTest, TwoRecordsBeforeTheWriterRunsShareARow) {
+  TfrmMain& w = StartScanning();
+  const int first = w.CurrentRow;
+  Machine().SendRaw("S~\x20" "E\r\n");
+  ProcessEventsFor(150);
+  SendAndWaitForRows(w, "S~\x10" "E\r\n");
+  EXPECT_EQ(RowOf(w, first, 3), QStringList({"1", "2", " "}));
+}
+
+TEST_F(ScanningTest, NothingIsDecodedWhileScanningIsStopped) {
+  TfrmMain& w = StartScanning();
+  w.StopScanning1->trigger();
+  const int row = w.CurrentRow;
+  Machine().SendRaw("S~\x20" "E\r\n");
+  ProcessEventsFor(800);
+  EXPECT_EQ(w.CurrentRow, row);
+  EXPECT_TRUE(w.PendingColumns.isEmpty());
+  EXPECT_TRUE(w.ReplyBuffer.isEmpty());
+}
+
+TEST_F(ScanningTest, APortErrorAtStartLeavesScanningNotActive) {
+  h.ports.erase(3);  // port 3 now names a device that does not exist
+  TfrmMain& w = h.StartWindow();
+  h.NewWorkbook(h.tmp.Path("x.xls"));
+  w.StartScanning1->trigger();
+  EXPECT_EQ(h.ui.Texts(), QStringList({"ie_BadId - Specified comport doesn't exist."}));
+  EXPECT_FALSE(w.ScanningActive);
+  EXPECT_EQ(w.lblMode->text(), "Scanning Not Active");
+}
+
+// 200 sheets through the machine with records split into pieces and noise
+// between them; the saved file read by an independent reader holds exactly the
+// sheets' rows. The writer's interval is shortened to keep the run short (its
+// own 500 ms is a design value, checked with the window).
+void RunSheets(ScanningTest* test, WorkbookHarness& h, bool single) {
+  machine_sim::SimulatorConfig config;
+  config.seed = single ? 7 : 3;
+  config.shape.maxPieces = 4;
+  config.shape.noisePercent = 30;
+  config.protocol.initialMode = single ? machine_sim::BubbleMode::Single : machine_sim::BubbleMode::Multiple;
+  h.AttachMachine(3, config);
+  TfrmMain& w = h.StartWindow();
+  if (single) w.SingleBubbleMode1->trigger();
+  const QString path = h.tmp.Path("run.xls");
+  h.NewWorkbook(path);
+  w.tmrInputVal->setInterval(60);
+  w.StartScanning1->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return !w.ModeCommandPending; }));
+  for (int i = 0; i < 200; ++i) {
+    const int target = w.CurrentRow + 1;
+    h.machine->DropSheet();
+    ASSERT_TRUE(WaitUntil([&] { return w.CurrentRow >= target; })) << "sheet " << i;
+    ProcessEventsFor(5);
+  }
+  ProcessEventsFor(100);  // trailing noise
+  w.Save1->trigger();
+  ASSERT_TRUE(h.ui.messages.empty()) << h.ui.Texts().join('|').toStdString();
+  const std::vector<machine_sim::ExpectedRow> expected = h.machine->Status().deliveredRows;
+  ASSERT_EQ(expected.size(), 200u);
+
+  const QJsonArray sheets = SheetTest::ProbeJson({"values", path}).array();
+  const QJsonObject sheet = sheets[0].toObject();
+  EXPECT_EQ(sheet["nrows"].toInt(), 200);
+  EXPECT_EQ(sheet["ncols"].toInt(), 66);
+  std::vector<std::vector<QString>> got(200, std::vector<QString>(66));
+  for (const QJsonValue& cell : sheet["cells"].toArray()) {
+    const QJsonArray c = cell.toArray();
+    ASSERT_LT(c[0].toInt(), 200);
+    ASSERT_LT(c[1].toInt(), 66);
+    got[c[0].toInt()][c[1].toInt()] = c[3].toString();
+  }
+  for (size_t r = 0; r < 200; ++r) {
+    for (size_t c = 0; c < 66; ++c)
+      ASSERT_EQ(got[r][c].toStdString(), expected[r][c]) << "row " << r + 1 << " column " << c + 1;
+  }
+  (void)test;
+}
+
+TEST_F(ScanningTest, TwoHundredSheetsInMultipleBubbleMode) { RunSheets(this, h, false); }
+TEST_F(ScanningTest, TwoHundredSheetsInSingleBubbleMode) { RunSheets(this, h, true); }
+
+}  // namespace
