@@ -98,7 +98,7 @@ TEST_F(SetupTest, SilentSavedPortLeavesOkAndCalibrateDisabled) {
   emit d.cbComPort->activated(2);
   EXPECT_TRUE(d.btnOK->isEnabled());
   EXPECT_TRUE(d.btnCalibrate->isEnabled());
-  EXPECT_EQ(h.Received(3), "@@");
+  EXPECT_TRUE(WaitUntil([&] { return h.Received(3) == "@@"; }));
 }
 
 TEST_F(SetupTest, NoPortsAtAllEndsAfterOneWait) {
