@@ -18,6 +18,16 @@ std::shared_ptr<ServerFrontEnd>& FrontEnd() {
 class ApplicationObject : public IDispatchObject {
  public:
   ApplicationObject() : session_(std::make_shared<SpreadsheetSession>()) {}
+  // Dropping the application reference ends the instance at once, even while
+  // references to its workbooks or sheets live on: unsaved work is offered
+  // for saving before anyone can open the same file again elsewhere.
+  ~ApplicationObject() override {
+    try {
+      session_->Quit();
+    } catch (...) {
+      // A front end that fails while asking must not take the caller down.
+    }
+  }
 
   OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
     static const MemberTable members{"Visible", "Workbooks", "ActiveWorkbook", "Sheets",

@@ -2,7 +2,8 @@
 // The built-in spreadsheet server, registered as "Excel.Application": an
 // application object with its workbooks, sheets and cells behind late-bound
 // calls. Each CreateOleObject makes a new instance (a session); it ends on
-// Quit or when the last reference to it is dropped.
+// Quit or when the reference to its application object is dropped, asking
+// first about unsaved changes.
 //
 // Member names as the automation interface knows them:
 //   application: Visible (get/put), Workbooks, ActiveWorkbook, Sheets / Worksheets

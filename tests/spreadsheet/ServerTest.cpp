@@ -230,6 +230,24 @@ TEST_F(Server, DroppingTheLastReferenceAsksLikeQuit) {
   EXPECT_EQ(Cell(check, 1, 1).Get("Value").ToText(), QStringLiteral("not lost"));
 }
 
+// Opening starts a new instance and drops the old one, while the sheet
+// collection of the old workbook is still held: the old instance asks
+// before the new one reads the same file, so no written row is lost.
+TEST_F(Server, ReplacingTheApplicationAsksBeforeTheFileIsOpenedAgain) {
+  const QString path = dir_.Path(QStringLiteral("again.xls"));
+  OleVariant excel = CreateOleObject("Excel.Application");
+  NewWorkbookAt(excel, path);
+  const OleVariant workSheets = excel.Get("ActiveWorkBook").Get("Sheets");
+  Cell(excel, 1, 1).Put("Value", "row before reopening");
+  frontEnd_->answers = {SaveChoice::Save};
+  excel = CreateOleObject("Excel.Application");
+  EXPECT_EQ(frontEnd_->asked, QStringList{QStringLiteral("again.xls")});
+  excel.Get("Workbooks").Call("Open", {path, false});
+  EXPECT_EQ(Cell(excel, 1, 1).Get("Value").ToText(), QStringLiteral("row before reopening"));
+  // The old instance's objects say it has gone rather than acting on stale data.
+  EXPECT_THROW(workSheets.Get("Item", {1}), EOleError);
+}
+
 TEST_F(Server, FailedSaveAtQuitIsShownAndAskedAgain) {
   const OleVariant excel = CreateOleObject("Excel.Application");
   const QString folder = dir_.Path(QStringLiteral("sub"));
