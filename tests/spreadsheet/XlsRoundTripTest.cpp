@@ -133,6 +133,12 @@ TEST_P(FixtureRoundTrip, WritingARowThroughTheServerKeepsEverythingElse) {
   }
   EXPECT_EQ(written, values);
   ExpectSameAsXlrd(*Workbook::Open(after), after);
+  // Stream positions (sheet starts, INDEX, DBCELL, EXTSST) are right in what
+  // we wrote wherever they were right in what we read.
+  if (SheetTest::Probe({QStringLiteral("offsets"), before}).exitCode == 0) {
+    const SheetTest::ProbeResult offsets = SheetTest::Probe({QStringLiteral("offsets"), after});
+    EXPECT_EQ(offsets.exitCode, 0) << offsets.out.toStdString() << offsets.err.toStdString();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureRoundTrip, ::testing::ValuesIn(kBiff8Fixtures),
