@@ -23,18 +23,18 @@ class WorkbooksObject : public IDispatchObject {
         Dispatch::ExpectArgs(member, args, 0, 1);
         std::unique_ptr<::Workbook> book = ::Workbook::CreateBlank();
         book->SetUntitledNumber(session_->NextUntitledNumber());
-        return Wrap(session_->Add(std::move(book)));
+        return ServerObjects::Workbook(session_, session_->Add(std::move(book)));
       }
       case 1: {
         // Open(path, UpdateLinks, ReadOnly, ...): only the path matters here.
         Dispatch::ExpectArgs(member, args, 1, 15);
         const QString path = QFileInfo(Dispatch::TextArg(member, args, 0)).absoluteFilePath();
-        if (SpreadsheetSession::Entry* open = session_->Find(path)) {
+        if (EntryRef open = session_->Find(path)) {
           session_->Activate(*open);  // already open here: it becomes the active one again
-          return Wrap(*open);
+          return ServerObjects::Workbook(session_, std::move(open));
         }
         try {
-          return Wrap(session_->Add(::Workbook::Open(path)));
+          return ServerObjects::Workbook(session_, session_->Add(::Workbook::Open(path)));
         } catch (const WorkbookError& e) {
           throw EOleError(e.Message());
         }
@@ -55,13 +55,6 @@ class WorkbooksObject : public IDispatchObject {
   }
 
  private:
-  OleVariant Wrap(SpreadsheetSession::Entry& entry) {
-    for (const auto& candidate : session_->Entries()) {
-      if (candidate.get() == &entry) return ServerObjects::Workbook(session_, candidate);
-    }
-    return {};
-  }
-
   SessionRef session_;
 };
 

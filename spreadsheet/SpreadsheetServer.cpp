@@ -107,17 +107,17 @@ Workbook* SpreadsheetSession::ActiveWorkbook() const {
   return active ? active->book.get() : nullptr;
 }
 
-SpreadsheetSession::Entry& SpreadsheetSession::Add(std::unique_ptr<Workbook> book) {
+std::shared_ptr<SpreadsheetSession::Entry> SpreadsheetSession::Add(std::unique_ptr<Workbook> book) {
   auto entry = std::make_shared<Entry>();
   entry->book = std::move(book);
   entries_.push_back(entry);
   Activate(*entry);
-  return *entry;
+  return entry;
 }
 
-SpreadsheetSession::Entry* SpreadsheetSession::Find(const QString& absolutePath) const {
+std::shared_ptr<SpreadsheetSession::Entry> SpreadsheetSession::Find(const QString& absolutePath) const {
   for (const auto& entry : entries_) {
-    if (!entry->closed && entry->book->Path() == absolutePath) return entry.get();
+    if (!entry->closed && entry->book->Path() == absolutePath) return entry;
   }
   return nullptr;
 }

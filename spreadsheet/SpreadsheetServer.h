@@ -73,8 +73,8 @@ class SpreadsheetSession {
 
   // Used by the automation objects.
   struct Entry;  // one open workbook
-  Entry& Add(std::unique_ptr<Workbook> book);
-  Entry* Find(const QString& absolutePath) const;
+  std::shared_ptr<Entry> Add(std::unique_ptr<Workbook> book);
+  std::shared_ptr<Entry> Find(const QString& absolutePath) const;
   void Activate(const Entry& entry);
   void Close(const Entry& entry);
   const std::vector<std::shared_ptr<Entry>>& Entries() const { return entries_; }
