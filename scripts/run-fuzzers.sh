@@ -2,6 +2,7 @@
 # Builds the libFuzzer targets with clang (AddressSanitizer + UBSan) into the
 # build folder given (default build/fuzz) and runs each for a bounded time,
 # seeded with the .xls fixtures. Any crash, leak or sanitizer report fails.
+# (The corpus of inputs up to 1 MiB is held in memory, hence the high RSS limit.)
 #   CFW_FUZZ_SECONDS   total run time per target (default 60)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,6 +29,6 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp"
 (cd "$build" && "$build/tests/spreadsheet/xls_reader_fuzzer" \
-  -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=1100000 \
+  -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -max_len=1100000 \
   -print_final_stats=1 "$corpus")
 echo "=== fuzz: no crash, leak or sanitizer report"
