@@ -34,6 +34,7 @@ class ApplicationObject : public IDispatchObject {
                                      "Worksheets", "Save", "Quit", "Name"};
     const int id = members.Find(member);
     if (id < 0) Dispatch::UnknownMember(QStringLiteral("Application"), member);
+    if (kind == CallKind::Put && id != 0) Dispatch::WrongCallKind(QStringLiteral("Application"), member);
     if (id != 7) session_->ThrowIfEnded();
     switch (id) {
       case 0:

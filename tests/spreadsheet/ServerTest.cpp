@@ -175,6 +175,13 @@ TEST_F(Server, BadArgumentsAreReported) {
   EXPECT_THROW(sheet.Get("Cells", {1, 1}).Put("Value", QString(32768, QLatin1Char('x'))), EOleError);
   EXPECT_THROW(sheet.Get("Cells", {1, 1}).Put("Value", excel), EOleError);
   EXPECT_THROW(excel.Get("Workbooks").Call("Open"), EOleError);
+  try {
+    sheet.Put("ProtectionMode", true);
+    FAIL() << "read-only member written";
+  } catch (const EOleError& e) {
+    EXPECT_TRUE(e.Message().contains(QStringLiteral("\"ProtectionMode\""))) << e.what();
+  }
+  EXPECT_THROW(excel.Put("Workbooks", 1), EOleError);
 }
 
 TEST_F(Server, VisibleShowsOneWindowThatFollowsTheActiveSheet) {
