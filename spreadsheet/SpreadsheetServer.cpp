@@ -86,8 +86,10 @@ class ApplicationObject : public IDispatchObject {
 
 void SetServerFrontEnd(std::shared_ptr<ServerFrontEnd> frontEnd) { FrontEnd() = std::move(frontEnd); }
 
+std::shared_ptr<IDispatchObject> CreateSpreadsheetApplication() { return std::make_shared<ApplicationObject>(); }
+
 void RegisterSpreadsheetServer() {
-  RegisterAutomationServer(QStringLiteral("Excel.Application"), [] { return std::make_shared<ApplicationObject>(); });
+  RegisterAutomationServer(QStringLiteral("Excel.Application"), &CreateSpreadsheetApplication);
 }
 
 SpreadsheetSession::SpreadsheetSession() = default;

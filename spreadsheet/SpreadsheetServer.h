@@ -17,6 +17,7 @@
 // protection for the user interface only: protection guards the file for its
 // users, never a row the application writes.
 
+#include "automation/OleVariant.h"
 #include "spreadsheet/Workbook.h"
 
 #include <QString>
@@ -58,6 +59,8 @@ void SetServerFrontEnd(std::shared_ptr<ServerFrontEnd> frontEnd);
 
 // Registers the server as "Excel.Application".
 void RegisterSpreadsheetServer();
+// A new application instance, as the registered factory makes it.
+std::shared_ptr<IDispatchObject> CreateSpreadsheetApplication();
 
 // One running instance: read access for the window.
 class SpreadsheetSession {

@@ -1,0 +1,100 @@
+#include "serial/AdNotify.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "app/ErrorReporting.h"
+
+namespace {
+
+const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// One delivery, shared by the waiting dispatcher thread and the event.
+struct DeliveryState {
+  // Guards every field below; the waiting thread sleeps on `finished`.
+  std::mutex lock;
+  std::condition_variable finished;
+  uint16_t code = 0;
+  uint32_t second = 0;
+  uint32_t third = 0;
+  bool waited = false;     // a thread waits for it (Deliver, not Post)
+  bool started = false;
+  bool done = false;
+  bool abandoned = false;  // the waiter gave up before it started
+};
+
+class NotifyEvent : public QEvent {
+ public:
+  explicit NotifyEvent(std::shared_ptr<DeliveryState> s) : QEvent(kNotifyEvent), state(std::move(s)) {}
+  std::shared_ptr<DeliveryState> state;
+};
+
+}  // namespace
+
+TApdNotifyWindow::TApdNotifyWindow(Procedure procedure) : procedure_(std::move(procedure)) {}
+
+TApdNotifyWindow::~TApdNotifyWindow() = default;
+
+void TApdNotifyWindow::Post(uint16_t code, uint32_t second, uint32_t third) {
+  auto state = std::make_shared<DeliveryState>();
+  auto* e = new NotifyEvent(state);
+  {
+    // Publishes the fields and the event to the thread that will run it.
+    std::lock_guard guard(state->lock);
+    state->code = code;
+    state->second = second;
+    state->third = third;
+  }
+  QCoreApplication::postEvent(this, e);
+}
+
+void TApdNotifyWindow::Deliver(uint16_t code, uint32_t second, uint32_t third,
+                               std::chrono::milliseconds timeout) {
+  if (QThread::currentThread() == thread()) {
+    procedure_(code, second, third);
+    return;
+  }
+  auto state = std::make_shared<DeliveryState>();
+  auto* e = new NotifyEvent(state);
+  std::unique_lock guard(state->lock);
+  state->code = code;
+  state->second = second;
+  state->third = third;
+  state->waited = true;
+  QCoreApplication::postEvent(this, e);
+  if (!state->finished.wait_for(guard, timeout, [&] { return state->done; }) && !state->started) {
+    state->abandoned = true;
+  }
+}
+
+bool TApdNotifyWindow::event(QEvent* e) {
+  if (e->type() != kNotifyEvent) return QObject::event(e);
+  const std::shared_ptr<DeliveryState> state = static_cast<NotifyEvent*>(e)->state;
+  uint16_t code;
+  uint32_t second, third;
+  {
+    std::lock_guard guard(state->lock);
+    if (state->abandoned) {
+      ++dropped_;
+      return true;
+    }
+    state->started = true;
+    code = state->code;
+    second = state->second;
+    third = state->third;
+  }
+  ++depth_;
+  Guarded([&] { procedure_(code, second, third); });
+  --depth_;
+  {
+    std::lock_guard guard(state->lock);
+    state->done = true;
+  }
+  state->finished.notify_all();
+  return true;
+}

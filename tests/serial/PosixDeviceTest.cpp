@@ -1,0 +1,168 @@
+// Exclusive open and its error outcomes, a vanished far end, and the
+// trigger bookkeeping that needs no device.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "PtyPair.h"
+#include "serial/AdExcept.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Exit code of a child process that tries to open `path`, optionally after
+// dropping to an unprivileged user: 0 opened, else its OS error number
+// (2013 reported as 13 to fit an exit code).
+int OpenInChild(const std::string& path, bool dropPrivileges) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (dropPrivileges && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+    int err = 0;
+    const int fd = OpenSerialDevice(path, err);
+    ::_exit(fd >= 0 ? 0 : err == -ecode::PermissionDenied ? 13 : err);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(PosixOpen, MissingDeviceIsNoSuchPort) {
+  TApdPosixDispatcher d(nullptr);
+  EXPECT_EQ(d.OpenDevice("/dev/cfw-no-such-port", 19200, 3, 4096, 4096, 1, 8, parNone), -2);
+  EXPECT_FALSE(d.DispatcherActive());
+  EXPECT_FALSE(d.DeviceIsOpen());
+}
+
+TEST(PosixOpen, SecondOpenerInThisProcessIsRefusedAsBusy) {
+  PtyPair pty;
+  TApdPosixDispatcher first(nullptr);
+  ASSERT_EQ(OpenOnPty(first, pty), 0);
+  {
+    TApdPosixDispatcher second(nullptr);
+    EXPECT_EQ(OpenOnPty(second, pty), -5);
+    EXPECT_FALSE(second.DispatcherActive());
+  }
+  first.CloseDevice();
+  TApdPosixDispatcher third(nullptr);
+  EXPECT_EQ(OpenOnPty(third, pty), 0);  // free again once closed
+}
+
+TEST(PosixOpen, OpenerInAnotherProcessIsRefusedAsBusy) {
+  PtyPair pty;
+  TApdPosixDispatcher d(nullptr);
+  ASSERT_EQ(OpenOnPty(d, pty), 0);
+  EXPECT_EQ(OpenInChild(pty.Path(), false), 5);
+  d.CloseDevice();
+  EXPECT_EQ(OpenInChild(pty.Path(), false), 0);
+}
+
+TEST(PosixOpen, DeviceWithoutPermissionSaysSo) {
+  PtyPair pty;
+  ASSERT_EQ(::chmod(pty.Path().c_str(), 0600), 0);
+  if (::geteuid() == 0) {
+    EXPECT_EQ(OpenInChild(pty.Path(), true), 13);
+  } else {
+    ASSERT_EQ(::chmod(pty.Path().c_str(), 0), 0);
+    TApdPosixDispatcher d(nullptr);
+    EXPECT_EQ(OpenOnPty(d, pty), ecode::PermissionDenied);
+  }
+}
+
+TEST(PosixOpen, OpenErrorsMapToTheirOutcomes) {
+  EXPECT_EQ(OsErrorForOpen(ENOENT), 2);
+  EXPECT_EQ(OsErrorForOpen(ENODEV), 2);
+  EXPECT_EQ(OsErrorForOpen(ENXIO), 2);
+  EXPECT_EQ(OsErrorForOpen(EBUSY), 5);
+  EXPECT_EQ(OsErrorForOpen(EWOULDBLOCK), 5);
+  EXPECT_EQ(OsErrorForOpen(EACCES), -ecode::PermissionDenied);
+  EXPECT_EQ(OsErrorForOpen(EPERM), -ecode::PermissionDenied);
+  EXPECT_EQ(OsErrorForOpen(EIO), 162);  // 5 would read as "held by another program"
+  EXPECT_EQ(OsErrorForOpen(ETIMEDOUT), ETIMEDOUT);
+}
+
+// An unplugged adapter: the far end goes away while the port is open. No
+// thread may spin on it, and the port still closes.
+TEST(PosixDevice, VanishedFarEndLeavesThreadsIdleAndCloseWorks) {
+  PtyPair pty;
+  TApdPosixDispatcher d(nullptr);
+  ASSERT_EQ(OpenOnPty(d, pty), 0);
+  const uint8_t hello[] = {'h', 'i'};
+  ASSERT_EQ(d.WriteBlock(hello, sizeof hello), 0);
+  pty.Read(2, 2s);
+  pty.CloseMaster();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(d.DeviceHungUp());
+  const auto cpu0 = ProcessCpuTime();
+  std::this_thread::sleep_for(2s);
+  const auto used = ProcessCpuTime() - cpu0;
+  EXPECT_LT(used, 150ms) << "CPU time over 2 s after the hang-up";
+  // Output to a dead device is dropped, not retried forever.
+  EXPECT_EQ(d.WriteBlock(hello, sizeof hello), 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  d.CloseDevice();
+  EXPECT_FALSE(d.DispatcherActive());
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+}
+
+TEST(PosixDevice, IdleOpenPortUsesAlmostNoCpu) {
+  PtyPair pty;
+  TApdPosixDispatcher d(nullptr);
+  ASSERT_EQ(OpenOnPty(d, pty), 0);
+  const auto cpu0 = ProcessCpuTime();
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(ProcessCpuTime() - cpu0, 100ms);
+}
+
+TEST(Triggers, DataMatchFollowsOverlappingPrefixesAndCase) {
+  TDataTrigger t;
+  t.Match = "aab";
+  std::string hits;
+  for (char c : std::string("aaab-aab")) hits += AdvanceDataMatch(t, static_cast<uint8_t>(c)) ? '1' : '0';
+  EXPECT_EQ(hits, "00010001");
+  TDataTrigger nocase;
+  nocase.Match = "Ok";
+  nocase.IgnoreCase = true;
+  EXPECT_FALSE(AdvanceDataMatch(nocase, 'o'));
+  EXPECT_TRUE(AdvanceDataMatch(nocase, 'K'));
+}
+
+TEST(Triggers, TimerExpiresAfterItsTicksAndAcrossAClockWrap) {
+  TApdTimer t;
+  t.StartTicks = 100;
+  t.ExpireTicks = 110;
+  EXPECT_FALSE(TimerExpired(t, 105));
+  EXPECT_FALSE(TimerExpired(t, 110));
+  EXPECT_TRUE(TimerExpired(t, 111));
+  TApdTimer wrapped;
+  wrapped.StartTicks = 0x7FFFFFF0;
+  wrapped.ExpireTicks = 0x7FFFFFF0 + 5;
+  EXPECT_FALSE(TimerExpired(wrapped, 0x7FFFFFF2));
+}
+
+TEST(Triggers, StatusTriggersFireOnceByKindAndHandlesCarryTheKind) {
+  TTriggerSet set;
+  const int modem = set.AddStatusTrigger(stModem);
+  const int sent = set.AddStatusTrigger(stOutSent);
+  ASSERT_GT(modem, 0);
+  EXPECT_EQ(modem & 7, stModem);
+  EXPECT_EQ(sent & 7, stOutSent);
+  EXPECT_EQ(set.SetStatusTrigger(static_cast<uint16_t>(modem), 0x01, true), 0);
+  EXPECT_EQ(set.SetStatusTrigger(static_cast<uint16_t>(sent), 0, true), 0);
+  TStatusInputs in;
+  EXPECT_EQ(set.TakeFiredStatus(in), 0);
+  in.BlockWritten = true;
+  EXPECT_EQ(set.TakeFiredStatus(in), sent);
+  EXPECT_EQ(set.TakeFiredStatus(in), 0);  // disarmed after firing
+  in.ModemDelta = 0x01;
+  EXPECT_EQ(set.TakeFiredStatus(in), modem);
+  EXPECT_TRUE(set.AnyStatusHit());
+  EXPECT_EQ(set.SetStatusTrigger(999, 0, true), ecode::BadTriggerHandle);
+  EXPECT_EQ(set.AddDataTrigger("", false), ecode::TriggerTooLong);
+}
