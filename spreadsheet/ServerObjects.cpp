@@ -34,6 +34,7 @@ class WorkbooksObject : public IDispatchObject {
           session_->Activate(*open);  // already open here: it becomes the active one again
           return ServerObjects::Workbook(session_, std::move(open));
         }
+        session_->SettleOtherCopies(path);
         try {
           return ServerObjects::Workbook(session_, session_->Add(::Workbook::Open(path)));
         } catch (const WorkbookError& e) {

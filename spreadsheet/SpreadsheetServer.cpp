@@ -15,20 +15,17 @@ std::shared_ptr<ServerFrontEnd>& FrontEnd() {
   return frontEnd;
 }
 
+// Every live session, so that opening a file can reach other instances that
+// hold it with unsaved changes. Sessions live and die on the user-interface
+// thread only, so the list needs no lock.
+std::vector<SpreadsheetSession*>& LiveSessions() {
+  static std::vector<SpreadsheetSession*> sessions;
+  return sessions;
+}
+
 class ApplicationObject : public IDispatchObject {
  public:
   ApplicationObject() : session_(std::make_shared<SpreadsheetSession>()) {}
-  // Dropping the application reference ends the instance at once, even while
-  // references to its workbooks or sheets live on: unsaved work is offered
-  // for saving before anyone can open the same file again elsewhere.
-  ~ApplicationObject() override {
-    try {
-      session_->Quit();
-    } catch (...) {
-      // A front end that fails while asking must not take the caller down.
-    }
-  }
-
   OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
     static const MemberTable members{"Visible", "Workbooks", "ActiveWorkbook", "Sheets",
                                      "Worksheets", "Save", "Quit", "Name"};
@@ -92,12 +89,24 @@ void RegisterSpreadsheetServer() {
   RegisterAutomationServer(QStringLiteral("Excel.Application"), &CreateSpreadsheetApplication);
 }
 
-SpreadsheetSession::SpreadsheetSession() = default;
+SpreadsheetSession::SpreadsheetSession() { LiveSessions().push_back(this); }
 
 SpreadsheetSession::~SpreadsheetSession() {
   // Dropping the last reference ends the session like Quit: unsaved work is
   // offered for saving, never dropped unasked.
   if (!ended_) Quit();
+  std::erase(LiveSessions(), this);
+}
+
+void SpreadsheetSession::SettleOtherCopies(const QString& absolutePath) const {
+  for (SpreadsheetSession* other : LiveSessions()) {
+    if (other == this || other->ended_) continue;
+    const std::shared_ptr<Entry> entry = other->Find(absolutePath);
+    if (!entry || !entry->book->Dirty()) continue;
+    other->SaveBeforeEnd(*entry->book);
+    // Declined: the other instance keeps its copy, but the file is the truth now.
+    entry->book->ForgetUnsavedChanges();
+  }
 }
 
 std::shared_ptr<SpreadsheetSession::Entry> SpreadsheetSession::ActiveEntry() const {

@@ -237,10 +237,10 @@ TEST_F(Server, DroppingTheLastReferenceAsksLikeQuit) {
   EXPECT_EQ(Cell(check, 1, 1).Get("Value").ToText(), QStringLiteral("not lost"));
 }
 
-// Opening starts a new instance and drops the old one, while the sheet
-// collection of the old workbook is still held: the old instance asks
-// before the new one reads the same file, so no written row is lost.
-TEST_F(Server, ReplacingTheApplicationAsksBeforeTheFileIsOpenedAgain) {
+// Opening starts a new instance and drops the old one, whose sheet
+// collection is still held: the old instance lives on, but asks about its
+// unsaved rows before the new one reads the same file, so none is lost.
+TEST_F(Server, OpeningAFileAnotherInstanceHoldsUnsavedAsksFirst) {
   const QString path = dir_.Path(QStringLiteral("again.xls"));
   OleVariant excel = CreateOleObject("Excel.Application");
   NewWorkbookAt(excel, path);
@@ -248,11 +248,29 @@ TEST_F(Server, ReplacingTheApplicationAsksBeforeTheFileIsOpenedAgain) {
   Cell(excel, 1, 1).Put("Value", "row before reopening");
   frontEnd_->answers = {SaveChoice::Save};
   excel = CreateOleObject("Excel.Application");
-  EXPECT_EQ(frontEnd_->asked, QStringList{QStringLiteral("again.xls")});
+  EXPECT_TRUE(frontEnd_->asked.isEmpty());
   excel.Get("Workbooks").Call("Open", {path, false});
+  EXPECT_EQ(frontEnd_->asked, QStringList{QStringLiteral("again.xls")});
   EXPECT_EQ(Cell(excel, 1, 1).Get("Value").ToText(), QStringLiteral("row before reopening"));
-  // The old instance's objects say it has gone rather than acting on stale data.
-  EXPECT_THROW(workSheets.Get("Item", {1}), EOleError);
+  // The previous workbook is still reachable through what was held of it.
+  EXPECT_EQ(workSheets.Get("Item", {1}).Get("Cells", {1, 1}).Get("Value").ToText(), QStringLiteral("row before reopening"));
+}
+
+TEST_F(Server, DeclinedSaveOfAnotherInstancesCopyIsNotAskedAgain) {
+  const QString path = dir_.Path(QStringLiteral("declined.xls"));
+  {
+    OleVariant first = CreateOleObject("Excel.Application");
+    NewWorkbookAt(first, path);
+    const OleVariant held = first.Get("ActiveWorkBook").Get("Sheets");
+    Cell(first, 1, 1).Put("Value", "unwanted");
+    first = OleVariant();
+    frontEnd_->answers = {SaveChoice::DontSave};
+    const OleVariant second = CreateOleObject("Excel.Application");
+    second.Get("Workbooks").Call("Open", {path, false});
+    EXPECT_TRUE(Cell(second, 1, 1).Get("Value").IsEmpty());
+    second.Call("Quit");
+  }
+  EXPECT_EQ(frontEnd_->asked, QStringList{QStringLiteral("declined.xls")});
 }
 
 TEST_F(Server, FailedSaveAtQuitIsShownAndAskedAgain) {
