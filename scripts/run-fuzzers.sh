@@ -2,6 +2,7 @@
 # Builds the libFuzzer targets with clang (AddressSanitizer + UBSan) into the
 # build folder given (default build/fuzz) and runs each for a bounded time,
 # seeded with the .xls fixtures. Any crash, leak or sanitizer report fails.
+# (The corpus of inputs up to 1 MiB is held in memory, hence the high RSS limit.)
 #   CFW_FUZZ_SECONDS   run time of the .xls reader target (default 60; the
 #                      reply classifier gets half of it)
 set -euo pipefail
@@ -29,7 +30,7 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp"
 (cd "$build" && "$build/tests/spreadsheet/xls_reader_fuzzer" \
-  -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=1100000 \
+  -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -max_len=1100000 \
   -print_final_stats=1 "$corpus")
 replies="$build/fuzz-corpus/replies"
 rm -rf "$replies"

@@ -128,19 +128,15 @@ void TableEmitter::EmitCells(uint32_t row) {
     EmitMergedRow(row, written->second);
     return;
   }
-  const auto& spans = sheet_.Spans();
-  auto span = std::lower_bound(spans.begin(), spans.end(), row, [](const CellSpan& s, uint32_t r) { return s.row < r; });
-  for (; span != spans.end() && span->row == row; ++span) out_.Write(stream_.data() + span->begin, span->end - span->begin);
+  for (const CellSpan& span : sheet_.SpansOfRow(row)) out_.Write(stream_.data() + span.begin, span.end - span.begin);
 }
 
 void TableEmitter::EmitMergedRow(uint32_t row, const Worksheet::WrittenRow& written) {
   std::vector<RowItem> items;
-  const auto& spans = sheet_.Spans();
-  auto span = std::lower_bound(spans.begin(), spans.end(), row, [](const CellSpan& s, uint32_t r) { return s.row < r; });
-  for (; span != spans.end() && span->row == row; ++span) {
-    RecordCursor cursor(stream_, span->begin);
+  for (const CellSpan& span : sheet_.SpansOfRow(row)) {
+    RecordCursor cursor(stream_, span.begin);
     Record record;
-    while (cursor.Position() < span->end && cursor.Next(record)) {
+    while (cursor.Position() < span.end && cursor.Next(record)) {
       if (!CellRecords::IsCell(record.type)) {
         // A formula's cached text and continuations go with the cell and
         // with it when it is replaced; shared and array formula data serve

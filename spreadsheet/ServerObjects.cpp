@@ -13,28 +13,30 @@ class WorkbooksObject : public IDispatchObject {
  public:
   explicit WorkbooksObject(SessionRef session) : session_(std::move(session)) {}
 
-  OleVariant Invoke(const QString& member, CallKind /*kind*/, const std::vector<OleVariant>& args) override {
+  OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
     static const MemberTable members{"Add", "Open", "Count", "Item"};
     const int id = members.Find(member);
     if (id < 0) Dispatch::UnknownMember(QStringLiteral("Workbooks"), member);
+    if (kind == CallKind::Put) Dispatch::WrongCallKind(QStringLiteral("Workbooks"), member);
     session_->ThrowIfEnded();
     switch (id) {
       case 0: {
         Dispatch::ExpectArgs(member, args, 0, 1);
         std::unique_ptr<::Workbook> book = ::Workbook::CreateBlank();
         book->SetUntitledNumber(session_->NextUntitledNumber());
-        return Wrap(session_->Add(std::move(book)));
+        return ServerObjects::Workbook(session_, session_->Add(std::move(book)));
       }
       case 1: {
         // Open(path, UpdateLinks, ReadOnly, ...): only the path matters here.
         Dispatch::ExpectArgs(member, args, 1, 15);
         const QString path = QFileInfo(Dispatch::TextArg(member, args, 0)).absoluteFilePath();
-        if (SpreadsheetSession::Entry* open = session_->Find(path)) {
+        if (EntryRef open = session_->Find(path)) {
           session_->Activate(*open);  // already open here: it becomes the active one again
-          return Wrap(*open);
+          return ServerObjects::Workbook(session_, std::move(open));
         }
+        session_->SettleOtherCopies(path);
         try {
-          return Wrap(session_->Add(::Workbook::Open(path)));
+          return ServerObjects::Workbook(session_, session_->Add(::Workbook::Open(path)));
         } catch (const WorkbookError& e) {
           throw EOleError(e.Message());
         }
@@ -55,13 +57,6 @@ class WorkbooksObject : public IDispatchObject {
   }
 
  private:
-  OleVariant Wrap(SpreadsheetSession::Entry& entry) {
-    for (const auto& candidate : session_->Entries()) {
-      if (candidate.get() == &entry) return ServerObjects::Workbook(session_, candidate);
-    }
-    return {};
-  }
-
   SessionRef session_;
 };
 
@@ -69,11 +64,12 @@ class WorkbookObject : public IDispatchObject {
  public:
   WorkbookObject(SessionRef session, EntryRef entry) : session_(std::move(session)), entry_(std::move(entry)) {}
 
-  OleVariant Invoke(const QString& member, CallKind /*kind*/, const std::vector<OleVariant>& args) override {
+  OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
     static const MemberTable members{"SaveAs", "Save", "Sheets", "Worksheets", "Name",
                                      "FullName", "Saved", "Close", "Activate"};
     const int id = members.Find(member);
     if (id < 0) Dispatch::UnknownMember(QStringLiteral("Workbook"), member);
+    if (kind == CallKind::Put) Dispatch::WrongCallKind(QStringLiteral("Workbook"), member);
     ::Workbook& book = ServerObjects::Live(*session_, *entry_);
     try {
       switch (id) {
@@ -129,10 +125,11 @@ class SheetsObject : public IDispatchObject {
  public:
   SheetsObject(SessionRef session, EntryRef entry) : session_(std::move(session)), entry_(std::move(entry)) {}
 
-  OleVariant Invoke(const QString& member, CallKind /*kind*/, const std::vector<OleVariant>& args) override {
+  OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
     static const MemberTable members{"Item", "Count"};
     const int id = members.Find(member);
     if (id < 0) Dispatch::UnknownMember(QStringLiteral("Sheets"), member);
+    if (kind == CallKind::Put) Dispatch::WrongCallKind(QStringLiteral("Sheets"), member);
     if (id == 1) {
       Dispatch::ExpectArgs(member, args, 0);
       return ServerObjects::Live(*session_, *entry_).SheetCount();
@@ -155,6 +152,7 @@ class RangeObject : public IDispatchObject {
     static const MemberTable members{"Value", "Value2", "Row", "Column", "Text"};
     const int id = members.Find(member);
     if (id < 0) Dispatch::UnknownMember(QStringLiteral("Range"), member);
+    if (kind == CallKind::Put && id > 1) Dispatch::WrongCallKind(QStringLiteral("Range"), member);
     ::Workbook& book = ServerObjects::Live(*session_, *entry_);
     Worksheet& sheet = book.Sheet(sheet_);
     if (id == 2) return static_cast<int32_t>(row_ + 1);
@@ -222,11 +220,12 @@ class SheetObject : public IDispatchObject {
   SheetObject(SessionRef session, EntryRef entry, int index)
       : session_(std::move(session)), entry_(std::move(entry)), index_(index) {}
 
-  OleVariant Invoke(const QString& member, CallKind /*kind*/, const std::vector<OleVariant>& args) override {
+  OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
     static const MemberTable members{"Cells", "Protect", "Unprotect", "ProtectionMode",
                                      "ProtectContents", "Name", "Index"};
     const int id = members.Find(member);
     if (id < 0) Dispatch::UnknownMember(QStringLiteral("Worksheet"), member);
+    if (kind == CallKind::Put) Dispatch::WrongCallKind(QStringLiteral("Worksheet"), member);
     ::Workbook& book = ServerObjects::Live(*session_, *entry_);
     Worksheet& sheet = book.Sheet(index_);
     switch (id) {

@@ -15,15 +15,23 @@ std::shared_ptr<ServerFrontEnd>& FrontEnd() {
   return frontEnd;
 }
 
+// Every live session, so that opening a file can reach other instances that
+// hold it with unsaved changes. Sessions live and die on the user-interface
+// thread only, so the list needs no lock.
+std::vector<SpreadsheetSession*>& LiveSessions() {
+  static std::vector<SpreadsheetSession*> sessions;
+  return sessions;
+}
+
 class ApplicationObject : public IDispatchObject {
  public:
   ApplicationObject() : session_(std::make_shared<SpreadsheetSession>()) {}
-
   OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
     static const MemberTable members{"Visible", "Workbooks", "ActiveWorkbook", "Sheets",
                                      "Worksheets", "Save", "Quit", "Name"};
     const int id = members.Find(member);
     if (id < 0) Dispatch::UnknownMember(QStringLiteral("Application"), member);
+    if (kind == CallKind::Put && id != 0) Dispatch::WrongCallKind(QStringLiteral("Application"), member);
     if (id != 7) session_->ThrowIfEnded();
     switch (id) {
       case 0:
@@ -81,12 +89,24 @@ void RegisterSpreadsheetServer() {
   RegisterAutomationServer(QStringLiteral("Excel.Application"), &CreateSpreadsheetApplication);
 }
 
-SpreadsheetSession::SpreadsheetSession() = default;
+SpreadsheetSession::SpreadsheetSession() { LiveSessions().push_back(this); }
 
 SpreadsheetSession::~SpreadsheetSession() {
   // Dropping the last reference ends the session like Quit: unsaved work is
   // offered for saving, never dropped unasked.
   if (!ended_) Quit();
+  std::erase(LiveSessions(), this);
+}
+
+void SpreadsheetSession::SettleOtherCopies(const QString& absolutePath) const {
+  for (SpreadsheetSession* other : LiveSessions()) {
+    if (other == this || other->ended_) continue;
+    const std::shared_ptr<Entry> entry = other->Find(absolutePath);
+    if (!entry || !entry->book->Dirty()) continue;
+    other->SaveBeforeEnd(*entry->book);
+    // Declined: the other instance keeps its copy, but the file is the truth now.
+    entry->book->ForgetUnsavedChanges();
+  }
 }
 
 std::shared_ptr<SpreadsheetSession::Entry> SpreadsheetSession::ActiveEntry() const {
@@ -99,17 +119,17 @@ Workbook* SpreadsheetSession::ActiveWorkbook() const {
   return active ? active->book.get() : nullptr;
 }
 
-SpreadsheetSession::Entry& SpreadsheetSession::Add(std::unique_ptr<Workbook> book) {
+std::shared_ptr<SpreadsheetSession::Entry> SpreadsheetSession::Add(std::unique_ptr<Workbook> book) {
   auto entry = std::make_shared<Entry>();
   entry->book = std::move(book);
   entries_.push_back(entry);
   Activate(*entry);
-  return *entry;
+  return entry;
 }
 
-SpreadsheetSession::Entry* SpreadsheetSession::Find(const QString& absolutePath) const {
+std::shared_ptr<SpreadsheetSession::Entry> SpreadsheetSession::Find(const QString& absolutePath) const {
   for (const auto& entry : entries_) {
-    if (!entry->closed && entry->book->Path() == absolutePath) return entry.get();
+    if (!entry->closed && entry->book->Path() == absolutePath) return entry;
   }
   return nullptr;
 }

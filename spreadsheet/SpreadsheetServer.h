@@ -2,7 +2,9 @@
 // The built-in spreadsheet server, registered as "Excel.Application": an
 // application object with its workbooks, sheets and cells behind late-bound
 // calls. Each CreateOleObject makes a new instance (a session); it ends on
-// Quit or when the last reference to it is dropped.
+// Quit or when the last reference into it is dropped, asking first about
+// unsaved changes. Opening a file that another live instance holds with
+// unsaved changes asks about those first, so the file read is the newest.
 //
 // Member names as the automation interface knows them:
 //   application: Visible (get/put), Workbooks, ActiveWorkbook, Sheets / Worksheets
@@ -75,8 +77,8 @@ class SpreadsheetSession {
 
   // Used by the automation objects.
   struct Entry;  // one open workbook
-  Entry& Add(std::unique_ptr<Workbook> book);
-  Entry* Find(const QString& absolutePath) const;
+  std::shared_ptr<Entry> Add(std::unique_ptr<Workbook> book);
+  std::shared_ptr<Entry> Find(const QString& absolutePath) const;
   void Activate(const Entry& entry);
   void Close(const Entry& entry);
   const std::vector<std::shared_ptr<Entry>>& Entries() const { return entries_; }
@@ -87,6 +89,9 @@ class SpreadsheetSession {
   void NotifyCellWritten(const Entry& entry, int sheet, uint32_t row, uint32_t col);
   void NotifyWorkbookChanged(const Entry& entry);
   int NextUntitledNumber() { return ++untitledCount_; }
+  // Before absolutePath is read: other live sessions holding it with unsaved
+  // changes ask whether to save them now.
+  void SettleOtherCopies(const QString& absolutePath) const;
 
  private:
   void SaveBeforeEnd(Workbook& book);

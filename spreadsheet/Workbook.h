@@ -45,6 +45,8 @@ class Workbook {
   // Unsaved changes. Set by every change made through the server.
   bool Dirty() const { return dirty_; }
   void MarkDirty() { dirty_ = true; }
+  // The user chose not to save: no longer counted as unsaved.
+  void ForgetUnsavedChanges() { dirty_ = false; }
 
   // Writes to path (a temporary file beside it, then renamed over it) and
   // makes it the workbook's file. Throws WorkbookError; a failed save leaves

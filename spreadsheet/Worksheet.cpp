@@ -137,20 +137,33 @@ void Worksheet::FinishIndex() {
   rowRecords_.shrink_to_fit();
 }
 
-Worksheet::Found Worksheet::FindOriginal(uint32_t row, uint32_t col) const {
-  auto span = std::lower_bound(spans_.begin(), spans_.end(), row,
-                               [](const CellSpan& s, uint32_t r) { return s.row < r; });
-  for (; span != spans_.end() && span->row == row; ++span) {
-    RecordCursor cursor(stream_, span->begin);
+std::span<const CellSpan> Worksheet::SpansOfRow(uint32_t row) const {
+  const auto byRow = [](const CellSpan& a, const CellSpan& b) { return a.row < b.row; };
+  const auto [first, last] = std::equal_range(spans_.begin(), spans_.end(), CellSpan{row, 0, 0}, byRow);
+  return {first, last};
+}
+
+template <typename Visit>
+void Worksheet::ForEachCellRecord(uint32_t row, Visit visit) const {
+  for (const CellSpan& span : SpansOfRow(row)) {
+    RecordCursor cursor(stream_, span.begin);
     Record record;
-    while (cursor.Position() < span->end && cursor.Next(record)) {
+    while (cursor.Position() < span.end && cursor.Next(record)) {
       if (!CellRecords::IsCell(record.type) || !CellRecords::IsWellFormed(record.type, record.data)) continue;
-      const uint16_t first = CellRecords::FirstColumn(record.data);
-      const uint16_t last = CellRecords::LastColumn(record.type, record.data);
-      if (col >= first && col <= last) return {stream_.data() + record.offset, span->end, col - first};
+      if (!visit(record, span)) return;
     }
   }
-  return {};
+}
+
+Worksheet::Found Worksheet::FindOriginal(uint32_t row, uint32_t col) const {
+  Found found;
+  ForEachCellRecord(row, [&](const Record& record, const CellSpan& span) {
+    const uint16_t first = CellRecords::FirstColumn(record.data);
+    if (col < first || col > CellRecords::LastColumn(record.type, record.data)) return true;
+    found = {stream_.data() + record.offset, span.end, col - first};
+    return false;
+  });
+  return found;
 }
 
 CellValue Worksheet::Decode(const Found& found) const {
@@ -291,17 +304,11 @@ void Worksheet::ForEachCell(const std::function<void(uint32_t, uint32_t, const C
   std::vector<uint32_t> cols;
   for (uint32_t row : rows) {
     cols.clear();
-    auto span = std::lower_bound(spans_.begin(), spans_.end(), row,
-                                 [](const CellSpan& s, uint32_t r) { return s.row < r; });
-    for (; span != spans_.end() && span->row == row; ++span) {
-      RecordCursor cursor(stream_, span->begin);
-      Record record;
-      while (cursor.Position() < span->end && cursor.Next(record)) {
-        if (!CellRecords::IsCell(record.type) || !CellRecords::IsWellFormed(record.type, record.data)) continue;
-        const uint32_t last = CellRecords::LastColumn(record.type, record.data);
-        for (uint32_t col = CellRecords::FirstColumn(record.data); col <= last; ++col) cols.push_back(col);
-      }
-    }
+    ForEachCellRecord(row, [&cols](const Record& record, const CellSpan&) {
+      const uint32_t last = CellRecords::LastColumn(record.type, record.data);
+      for (uint32_t col = CellRecords::FirstColumn(record.data); col <= last; ++col) cols.push_back(col);
+      return true;
+    });
     if (const auto written = written_.find(row); written != written_.end()) {
       for (const auto& [col, cell] : written->second) cols.push_back(col);
     }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <span>
 #include <vector>
 
 class SharedStrings;
@@ -105,6 +106,8 @@ class Worksheet {
   using WrittenRow = std::vector<std::pair<uint16_t, WrittenCell>>;  // by column
   const std::map<uint32_t, WrittenRow>& Written() const { return written_; }
   const std::vector<CellSpan>& Spans() const { return spans_; }
+  // The spans holding the original records of one row, in file order.
+  std::span<const CellSpan> SpansOfRow(uint32_t row) const;
   const std::vector<std::pair<uint32_t, uint32_t>>& RowRecords() const { return rowRecords_; }
   const SharedStrings& Strings() const { return strings_; }
   Biff::ByteView Stream() const { return stream_; }
@@ -117,6 +120,10 @@ class Worksheet {
     size_t item = 0;  // index within MULRK / MULBLANK
   };
   Found FindOriginal(uint32_t row, uint32_t col) const;
+  // Calls visit(record, span) for each well-formed original cell record of
+  // the row until it returns false.
+  template <typename Visit>
+  void ForEachCellRecord(uint32_t row, Visit visit) const;
   CellValue Decode(const Found& found) const;
   const WrittenCell* FindWritten(uint32_t row, uint32_t col) const;
   uint16_t CurrentXf(uint32_t row, uint32_t col) const;

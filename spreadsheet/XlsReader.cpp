@@ -173,6 +173,8 @@ void ReadSheet(WorkbookParts& parts, size_t boundSheet) {
       if (afterDimensions && marks.tableAnchor == SheetLandmarks::kNone) marks.tableAnchor = record.offset;
       afterDimensions = record.type == kDimensions;
       NoteWorksheetRecord(*sheet, record, chain);
+    } else if (depth == 1 && record.type == kIndex && marks.index == SheetLandmarks::kNone) {
+      marks.index = record.offset;  // macro sheets have one too; it moves with the sheet
     }
   }
   throw StreamError(QStringLiteral("the workbook stream is truncated (sheet \"%1\" has no end)").arg(name));

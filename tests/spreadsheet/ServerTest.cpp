@@ -175,6 +175,13 @@ TEST_F(Server, BadArgumentsAreReported) {
   EXPECT_THROW(sheet.Get("Cells", {1, 1}).Put("Value", QString(32768, QLatin1Char('x'))), EOleError);
   EXPECT_THROW(sheet.Get("Cells", {1, 1}).Put("Value", excel), EOleError);
   EXPECT_THROW(excel.Get("Workbooks").Call("Open"), EOleError);
+  try {
+    sheet.Put("ProtectionMode", true);
+    FAIL() << "read-only member written";
+  } catch (const EOleError& e) {
+    EXPECT_TRUE(e.Message().contains(QStringLiteral("\"ProtectionMode\""))) << e.what();
+  }
+  EXPECT_THROW(excel.Put("Workbooks", 1), EOleError);
 }
 
 TEST_F(Server, VisibleShowsOneWindowThatFollowsTheActiveSheet) {
@@ -228,6 +235,42 @@ TEST_F(Server, DroppingTheLastReferenceAsksLikeQuit) {
   const OleVariant check = CreateOleObject("Excel.Application");
   check.Get("Workbooks").Call("Open", {path, false});
   EXPECT_EQ(Cell(check, 1, 1).Get("Value").ToText(), QStringLiteral("not lost"));
+}
+
+// Opening starts a new instance and drops the old one, whose sheet
+// collection is still held: the old instance lives on, but asks about its
+// unsaved rows before the new one reads the same file, so none is lost.
+TEST_F(Server, OpeningAFileAnotherInstanceHoldsUnsavedAsksFirst) {
+  const QString path = dir_.Path(QStringLiteral("again.xls"));
+  OleVariant excel = CreateOleObject("Excel.Application");
+  NewWorkbookAt(excel, path);
+  const OleVariant workSheets = excel.Get("ActiveWorkBook").Get("Sheets");
+  Cell(excel, 1, 1).Put("Value", "row before reopening");
+  frontEnd_->answers = {SaveChoice::Save};
+  excel = CreateOleObject("Excel.Application");
+  EXPECT_TRUE(frontEnd_->asked.isEmpty());
+  excel.Get("Workbooks").Call("Open", {path, false});
+  EXPECT_EQ(frontEnd_->asked, QStringList{QStringLiteral("again.xls")});
+  EXPECT_EQ(Cell(excel, 1, 1).Get("Value").ToText(), QStringLiteral("row before reopening"));
+  // The previous workbook is still reachable through what was held of it.
+  EXPECT_EQ(workSheets.Get("Item", {1}).Get("Cells", {1, 1}).Get("Value").ToText(), QStringLiteral("row before reopening"));
+}
+
+TEST_F(Server, DeclinedSaveOfAnotherInstancesCopyIsNotAskedAgain) {
+  const QString path = dir_.Path(QStringLiteral("declined.xls"));
+  {
+    OleVariant first = CreateOleObject("Excel.Application");
+    NewWorkbookAt(first, path);
+    const OleVariant held = first.Get("ActiveWorkBook").Get("Sheets");
+    Cell(first, 1, 1).Put("Value", "unwanted");
+    first = OleVariant();
+    frontEnd_->answers = {SaveChoice::DontSave};
+    const OleVariant second = CreateOleObject("Excel.Application");
+    second.Get("Workbooks").Call("Open", {path, false});
+    EXPECT_TRUE(Cell(second, 1, 1).Get("Value").IsEmpty());
+    second.Call("Quit");
+  }
+  EXPECT_EQ(frontEnd_->asked, QStringList{QStringLiteral("declined.xls")});
 }
 
 TEST_F(Server, FailedSaveAtQuitIsShownAndAskedAgain) {

@@ -133,6 +133,12 @@ TEST_P(FixtureRoundTrip, WritingARowThroughTheServerKeepsEverythingElse) {
   }
   EXPECT_EQ(written, values);
   ExpectSameAsXlrd(*Workbook::Open(after), after);
+  // Stream positions (sheet starts, INDEX, DBCELL, EXTSST) are right in what
+  // we wrote wherever they were right in what we read.
+  if (SheetTest::Probe({QStringLiteral("offsets"), before}).exitCode == 0) {
+    const SheetTest::ProbeResult offsets = SheetTest::Probe({QStringLiteral("offsets"), after});
+    EXPECT_EQ(offsets.exitCode, 0) << offsets.out.toStdString() << offsets.err.toStdString();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureRoundTrip, ::testing::ValuesIn(kBiff8Fixtures),
@@ -164,6 +170,52 @@ TEST(ForeignFiles, CompoundFileWithOverlappingChainsOpensAndSavesCleanly) {
   const QString saved = dir.Path(QStringLiteral("saved.xls"));
   book->SaveAs(saved);
   ExpectSameAsXlrd(*book, saved);
+}
+
+bool SameTree(const CompoundEntry& a, const CompoundEntry& b) {
+  if (a.name != b.name || a.storage != b.storage || a.data != b.data || a.children.size() != b.children.size()) return false;
+  if (a.hasClassId && (!b.hasClassId || a.classId != b.classId)) return false;
+  for (size_t i = 0; i < a.children.size(); ++i) {
+    if (!SameTree(a.children[i], b.children[i])) return false;
+  }
+  return true;
+}
+
+// Macros and other storages beside the workbook stream come back as they were.
+TEST(ForeignFiles, StoragesBesideTheWorkbookAreKeptWithTheirClassIds) {
+  ScratchDir dir;
+  Biff::Bytes stream;
+  CompoundDocument document = CompoundFile::Read(SheetTest::FixturesDir() + QStringLiteral("/Formate.xls"), stream);
+  CompoundEntry macros;
+  macros.name = "_VBA_PROJECT_CUR";
+  macros.storage = true;
+  macros.hasClassId = true;
+  macros.classId = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  CompoundEntry module;
+  module.name = "VBA";
+  module.data = QByteArray(6000, 'm');  // past the small-stream limit
+  CompoundEntry small;
+  small.name = "\x01CompObj";
+  small.data = QByteArray("tiny");
+  macros.children = {module, small};
+  document.root.children.push_back(macros);
+  const QString path = dir.Path(QStringLiteral("macros.xls"));
+  FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
+  ASSERT_NE(file, nullptr);
+  CompoundFile::Write(file, path, document, [&stream](Biff::ByteSink& sink) { sink.Write(stream); });
+  std::fclose(file);
+
+  const std::unique_ptr<Workbook> book = Workbook::Open(path);
+  book->Sheet(0).SetText(20, 0, QStringLiteral("new row"));
+  const QString saved = dir.Path(QStringLiteral("saved.xls"));
+  book->SaveAs(saved);
+  Biff::Bytes before;
+  Biff::Bytes after;
+  const CompoundDocument read = CompoundFile::Read(path, before);
+  const CompoundDocument written = CompoundFile::Read(saved, after);
+  EXPECT_TRUE(SameTree(read.root, written.root));
+  const SheetTest::ProbeResult same = SheetTest::Probe({QStringLiteral("compare"), path, saved, QStringLiteral("20")});
+  EXPECT_EQ(same.exitCode, 0) << same.out.toStdString() << same.err.toStdString();
 }
 
 class DamagedFiles : public ::testing::Test {

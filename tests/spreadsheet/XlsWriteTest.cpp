@@ -20,6 +20,11 @@ QJsonArray Cells(const QJsonArray& sheets, int sheet) {
 
 QJsonArray Protection(const QString& path) { return SheetTest::ProbeJson({QStringLiteral("protection"), path}).array(); }
 
+void ExpectStreamPositionsRight(const QString& path) {
+  const SheetTest::ProbeResult offsets = SheetTest::Probe({QStringLiteral("offsets"), path});
+  EXPECT_EQ(offsets.exitCode, 0) << offsets.out.toStdString() << offsets.err.toStdString();
+}
+
 TEST(NewWorkbook, HasOneEmptySheetNamedSheet1ThatXlrdOpens) {
   ScratchDir dir;
   const QString path = dir.Path(QStringLiteral("new.xls"));
@@ -71,6 +76,7 @@ TEST(NewWorkbook, ValuesReadBackExactlyIncludingNonAsciiAndWideRows) {
   EXPECT_EQ(byCell.value({2, 1})[3].toString(), QString(5000, QChar(0x0416)));
   EXPECT_EQ(byCell.value({2, 2})[3].toString(), QString(20000, QLatin1Char('y')) + QStringLiteral("Ω"));
   EXPECT_EQ(cells.size(), 70 + 3 + 3);
+  ExpectStreamPositionsRight(path);
 
   // And our own reader agrees after a second round.
   const std::unique_ptr<Workbook> again = Workbook::Open(path);
@@ -89,6 +95,7 @@ TEST(NewWorkbook, SixtyFiveThousandFourHundredNinetyNineRows) {
     sheet.SetText(row, 65, row % 2 ? QStringLiteral(" ") : QStringLiteral("ä"));
   }
   book->SaveAs(path);
+  ExpectStreamPositionsRight(path);
   const QJsonArray sheets = Sheets(path);
   EXPECT_EQ(sheets[0].toObject()[QStringLiteral("nrows")].toInt(), static_cast<int>(kRows));
   const QJsonArray cells = Cells(sheets, 0);
@@ -159,6 +166,7 @@ TEST(ForeignWorkbook, OverwritingCellsInsideMultiCellRecordsKeepsTheirNeighbours
     }
   }
   EXPECT_EQ(actual, expected);
+  ExpectStreamPositionsRight(saved);
 }
 
 TEST(Protection, IsRealInTheFileSetSavedReopenedAndCleared) {

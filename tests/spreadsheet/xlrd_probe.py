@@ -6,6 +6,7 @@
   xlrd_probe.py values FILE                   JSON: every sheet's cells as [row, col, ctype, value]
   xlrd_probe.py protection FILE               JSON: the PROTECT flag of every sheet, read from the records
   xlrd_probe.py foreign OUT                   writes a workbook with formats, merges, formulas, three sheets
+  xlrd_probe.py offsets FILE                  every stream position the file holds points where it should
 Exit status 0 when the check holds; differences go to stdout.
 """
 import json
@@ -178,6 +179,61 @@ def protection(path):
     return 0
 
 
+def records(mem):
+    """{position: (type, data)} of every record in the stream."""
+    out = {}
+    pos = 0
+    while pos + 4 <= len(mem):
+        rtype, size = struct.unpack('<HH', mem[pos:pos + 4])
+        out[pos] = (rtype, mem[pos + 4:pos + 4 + size])
+        pos += 4 + size
+    return out
+
+
+CELL_TYPES = {0x0006, 0x0201, 0x0203, 0x0204, 0x0205, 0x027E, 0x00BD, 0x00BE, 0x00FD, 0x00D6, 0x0406}
+
+
+def offsets(path):
+    """Sheet positions, INDEX -> DBCELL -> ROW and first cells, EXTSST -> SST."""
+    with open(path, 'rb') as f:
+        doc = compdoc.CompDoc(f.read(), logfile=open('/dev/null', 'w'))
+    mem = doc.get_named_stream('Workbook')
+    recs = records(mem)
+    problems = []
+    sst_records = [p for p, (t, _) in recs.items() if t in (0x00FC, 0x003C)]
+    for pos, (rtype, data) in recs.items():
+        if rtype == 0x0085:
+            target = struct.unpack('<I', data[:4])[0]
+            if recs.get(target, (None,))[0] != 0x0809:
+                problems.append('BOUNDSHEET at %d points at %d, not a BOF' % (pos, target))
+        elif rtype == 0x020B:
+            count = (len(data) - 16) // 4
+            for k in range(count):
+                db = struct.unpack('<I', data[16 + 4 * k:20 + 4 * k])[0]
+                if recs.get(db, (None,))[0] != 0x00D7:
+                    problems.append('INDEX at %d: entry %d points at %d, not a DBCELL' % (pos, k, db))
+                    continue
+                dbdata = recs[db][1]
+                first_row = db - struct.unpack('<I', dbdata[:4])[0]
+                if recs.get(first_row, (None,))[0] != 0x0208:
+                    problems.append('DBCELL at %d points back at %d, not a ROW' % (db, first_row))
+                    continue
+                anchor = first_row + 20
+                for j in range((len(dbdata) - 4) // 2):
+                    anchor += struct.unpack('<H', dbdata[4 + 2 * j:6 + 2 * j])[0]
+                    if anchor != db and recs.get(anchor, (None,))[0] not in CELL_TYPES | {0x00D7}:
+                        problems.append('DBCELL at %d: row %d starts at %d, not a cell' % (db, j, anchor))
+        elif rtype == 0x00FF:
+            for k in range((len(data) - 2) // 8):
+                ib, cb = struct.unpack('<IH', data[2 + 8 * k:8 + 8 * k])
+                owner = [p for p in sst_records if p < ib < p + 4 + len(recs[p][1])]
+                if not owner or ib - owner[0] != cb:
+                    problems.append('EXTSST bucket %d points at %d outside the shared strings' % (k, ib))
+    for p in problems[:10]:
+        print(p)
+    return 0 if not problems else 1
+
+
 def foreign(out_path):
     import xlwt
     book = xlwt.Workbook(encoding='utf-8')
@@ -216,6 +272,8 @@ def main(argv):
         return protection(argv[2])
     if command == 'foreign':
         return foreign(argv[2])
+    if command == 'offsets':
+        return offsets(argv[2])
     print('unknown command', command)
     return 2
 
