@@ -2,12 +2,7 @@
 
 #include "automation/ComObj.h"
 #include "spreadsheet/SheetView.h"
-// GCC 12 at -O2 sees a false "maybe uninitialized" in the responder's
-// optional<QString> queue once it is inlined here.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "tests/support/RecordingResponder.h"
-#pragma GCC diagnostic pop
 #include "SpreadsheetTestSupport.h"
 
 #include <QApplication>

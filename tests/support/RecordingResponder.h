@@ -35,10 +35,12 @@ class RecordingResponder : public UiResponder {
   }
   std::optional<QString> FileName(const FileDialogRequest& request) override {
     fileRequests.push_back(request);
-    if (fileNames.empty()) return std::nullopt;
-    auto name = fileNames.front();
-    fileNames.pop_front();
-    return name;
+    std::optional<QString> answer;
+    if (!fileNames.empty()) {
+      answer.swap(fileNames.front());
+      fileNames.pop_front();
+    }
+    return answer;
   }
 
   QStringList Texts() const {

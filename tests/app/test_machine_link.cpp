@@ -1,0 +1,111 @@
+// The main window's links to the machine beyond scanning: the setup dialog it
+// opens and the presence monitor that ends the run when the machine is gone.
+#include "WorkbookHarness.h"
+
+#include <QComboBox>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& holds, int ms = 5000) {
+  QDeadlineTimer deadline(ms);
+  while (!holds()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+// Runs `step` on the open setup dialog every few milliseconds until it says it is done.
+void WhileSetupOpen(std::function<bool(TfrmSetup&)> step) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, step] {
+    auto* setup = qobject_cast<TfrmSetup*>(QApplication::activeModalWidget());
+    if (setup == nullptr || !step(*setup)) return;
+    poll->stop();
+    poll->deleteLater();
+  });
+  poll->start(10);
+}
+
+const QString kGone = QStringLiteral(
+    "Orvane machine not found on comm port 3\r\n"
+    "The application cannot continue if the machine is unplugged.  This application will close.");
+
+TEST(PresenceMonitor, StartsWithTheFirstScanAndPassesWhileThePortIsThere) {
+  WorkbookHarness h;
+  h.AttachMachine(1);  // another port present as well
+  h.AttachMachine(3);
+  TfrmMain& w = h.StartWindow();
+  EXPECT_FALSE(w.tmrCommDetect->isActive()) << "not before the machine is in use";
+  h.NewWorkbook(h.tmp.Path("p.xls"));
+  w.StartScanning1->trigger();
+  EXPECT_TRUE(w.tmrCommDetect->isActive());
+  w.tmrCommDetectTimer();
+  EXPECT_TRUE(h.ui.messages.empty());
+  EXPECT_TRUE(w.tmrCommDetect->isActive()) << "started again after each check";
+}
+
+TEST(PresenceMonitor, AnUnpluggedMachineEndsTheRunAndNothingIsLost) {
+  WorkbookHarness h;
+  TfrmMain& w = h.StartWindow();
+  h.NewWorkbook(h.tmp.Path("u.xls"));
+  w.StartScanning1->trigger();
+  w.SingleBubbleMode1->setChecked(true);
+  bool checkRunning = true;
+  h.ui.onMessage = [&](const ShownMessage&) { checkRunning = w.tmrCommDetect->isActive(); };
+  w.tmrCommDetect->setInterval(100);  // 5000 ms in the product
+  h.machine->Unplug();
+  QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
+  EXPECT_EQ(QCoreApplication::exec(), 0) << "the monitor asked the application to end";
+  ASSERT_EQ(h.ui.messages.size(), 1u);
+  EXPECT_EQ(h.ui.messages[0].kind, MessageKind::Error);
+  EXPECT_EQ(h.ui.messages[0].text, kGone);
+  EXPECT_FALSE(checkRunning) << "no second check while the box is open";
+  h.Stop();
+  const IniFile ini = h.Settings();
+  EXPECT_EQ(ini.ReadString("Main", "ScanMode", ""), "SINGLE");
+  EXPECT_EQ(ini.ReadString("FEED", "Recent0", ""), h.tmp.Path("u.xls"));
+  EXPECT_EQ(h.spy->Count("Quit"), 1);
+}
+
+TEST(SetupCommand, CancelKeepsThePortAndGivesTheDataBack) {
+  WorkbookHarness h;
+  TfrmMain& w = h.StartWindow();
+  WhileSetupOpen([&](TfrmSetup& setup) {
+    if (!setup.MachineWasFound()) return false;
+    setup.reject();
+    return true;
+  });
+  w.Setup1->trigger();
+  ASSERT_TRUE(h.ui.Texts().contains("Orvane machine found on COM port 3.")) << h.ui.Texts().join('|').toStdString();
+  EXPECT_EQ(w.PortNumber, 3);
+  EXPECT_EQ(h.Settings().ReadInteger("Main", "PortNo", -1), 3);
+  // The main window's handler is back: scanning gets its acknowledgement.
+  h.NewWorkbook(h.tmp.Path("c.xls"));
+  w.StartScanning1->trigger();
+  EXPECT_TRUE(WaitUntil([&] { return !w.ModeCommandPending; }));
+}
+
+TEST(SetupCommand, OkStoresThePortNumber) {
+  WorkbookHarness h;
+  h.AttachMachine(3);
+  h.WriteSettings("[Main]\nPortNo=0\n");
+  h.ports[5] = h.ports[3];  // the same machine, now also on port 5
+  TfrmMain& w = h.StartWindow();
+  ASSERT_EQ(w.PortNumber, 0);
+  WhileSetupOpen([](TfrmSetup& setup) {
+    if (!setup.MachineWasFound()) return false;  // autodetection finds it on port 3
+    setup.cbComPort->setCurrentIndex(4);
+    emit setup.cbComPort->activated(4);
+    setup.accept();
+    return true;
+  });
+  w.Setup1->trigger();
+  EXPECT_EQ(w.PortNumber, 5);
+  EXPECT_EQ(h.Settings().ReadInteger("Main", "PortNo", 0), 5);
+}
+
+}  // namespace
