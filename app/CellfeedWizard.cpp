@@ -3,11 +3,16 @@
 
 #include "app/CellfeedApplication.h"
 #include "app/CellfeedMain.h"
+#include "spreadsheet/SheetView.h"
+#include "spreadsheet/SpreadsheetServer.h"
 
 #include <memory>
 
 int main(int argc, char** argv) {
   CellfeedApplication app(argc, argv);
+  // The built-in spreadsheet server stands behind "Excel.Application".
+  RegisterSpreadsheetServer();
+  InstallSheetView();
   auto mainWindow = std::make_unique<TfrmMain>();
   mainWindow->show();
   const int result = CellfeedApplication::exec();

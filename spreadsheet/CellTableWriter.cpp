@@ -1,0 +1,260 @@
+#include "spreadsheet/CellTableWriter.h"
+
+#include "spreadsheet/SharedStrings.h"
+
+#include <algorithm>
+
+using namespace Biff;
+
+namespace {
+
+constexpr size_t kRowRecordSize = kHeaderSize + 16;
+constexpr uint32_t kRowsPerBlock = 32;
+
+// One cell of a row being rebuilt: a whole original record (with the records
+// attached to it), one cell of an original MULRK/MULBLANK, or a written cell.
+struct RowItem {
+  enum class Kind { Record, MultiPart, Written } kind;
+  uint16_t col;
+  size_t offset = 0;  // Record, MultiPart: the original record
+  size_t length = 0;  // Record: with attached records
+  size_t part = 0;    // MultiPart: index within the record
+  const WrittenCell* written = nullptr;
+  bool attached = false;  // SHRFMLA/ARRAY/TABLE: stays after whatever cell ends up at col
+};
+
+class TableEmitter {
+ public:
+  TableEmitter(const Worksheet& sheet, ByteSink& out) : sheet_(sheet), stream_(sheet.Stream()), out_(out) {}
+
+  void Run(CellTableLayout& layout);
+
+ private:
+  std::vector<uint32_t> AllRows() const;
+  void EmitRowRecord(uint32_t row);
+  void EmitCells(uint32_t row);
+  void EmitMergedRow(uint32_t row, const Worksheet::WrittenRow& written);
+  void EmitWritten(uint32_t row, uint16_t col, const WrittenCell& cell);
+  void EmitMultiRun(const std::vector<RowItem>& items, size_t first, size_t count);
+
+  const Worksheet& sheet_;
+  ByteView stream_;
+  ByteSink& out_;
+  bool rowRecordWritten_ = false;
+};
+
+std::vector<uint32_t> TableEmitter::AllRows() const {
+  std::vector<uint32_t> rows;
+  for (const CellSpan& span : sheet_.Spans()) rows.push_back(span.row);
+  for (const auto& [row, offset] : sheet_.RowRecords()) rows.push_back(row);
+  for (const auto& [row, cells] : sheet_.Written()) rows.push_back(row);
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+void TableEmitter::Run(CellTableLayout& layout) {
+  const std::vector<uint32_t> rows = AllRows();
+  if (rows.empty()) return;
+  layout.hasRows = true;
+  layout.firstRow = rows.front();
+  layout.lastRow = rows.back();
+  for (size_t start = 0; start < rows.size();) {
+    size_t stop = start;
+    while (stop < rows.size() && rows[stop] / kRowsPerBlock == rows[start] / kRowsPerBlock) ++stop;
+
+    const size_t blockStart = out_.Position();
+    std::vector<bool> hasRowRecord;
+    for (size_t i = start; i < stop; ++i) {
+      rowRecordWritten_ = false;
+      EmitRowRecord(rows[i]);
+      hasRowRecord.push_back(rowRecordWritten_);
+    }
+    // DBCELL: where the block's first ROW record is, and where each row's
+    // cells start, each relative to the one before.
+    std::vector<uint16_t> cellOffsets;
+    size_t anchor = blockStart + kRowRecordSize;
+    for (size_t i = start; i < stop; ++i) {
+      const size_t cellsStart = out_.Position();
+      EmitCells(rows[i]);
+      if (hasRowRecord[i - start]) {
+        cellOffsets.push_back(static_cast<uint16_t>(cellsStart - anchor));
+        anchor = cellsStart;
+      }
+    }
+    const size_t dbCell = out_.Position();
+    Bytes data(4 + 2 * cellOffsets.size());
+    PutU32(data.data(), static_cast<uint32_t>(dbCell - blockStart));
+    for (size_t i = 0; i < cellOffsets.size(); ++i) PutU16(data.data() + 4 + 2 * i, cellOffsets[i]);
+    out_.WriteRecord(kDbCell, data);
+    layout.dbCells.push_back(dbCell);
+    start = stop;
+  }
+}
+
+void TableEmitter::EmitRowRecord(uint32_t row) {
+  const auto& records = sheet_.RowRecords();
+  const auto original = std::lower_bound(records.begin(), records.end(), std::make_pair(row, uint32_t{0}));
+  const auto written = sheet_.Written().find(row);
+  const bool hasWritten = written != sheet_.Written().end() && !written->second.empty();
+  uint8_t data[16] = {};
+  if (original != records.end() && original->first == row) {
+    std::copy_n(stream_.data() + original->second + kHeaderSize, 16, data);
+  } else if (hasWritten) {
+    PutU16(data, static_cast<uint16_t>(row));
+    PutU16(data + 4, 0);
+    PutU16(data + 6, 0x00FF);      // default height
+    PutU32(data + 12, 0x000F0100);  // default flags, cell format 15
+  } else {
+    return;  // original cells without a ROW record stay that way
+  }
+  if (hasWritten) {
+    // The row's column range must cover the cells written into it.
+    const uint16_t firstWritten = written->second.front().first;
+    const uint16_t endWritten = static_cast<uint16_t>(written->second.back().first + 1);
+    const uint16_t colMic = U16(data + 2);
+    const uint16_t colMac = U16(data + 4);
+    const bool empty = colMac <= colMic;
+    PutU16(data + 2, empty ? firstWritten : std::min(colMic, firstWritten));
+    PutU16(data + 4, empty ? endWritten : std::max(colMac, endWritten));
+  }
+  out_.WriteRecord(kRow, ByteView(data, 16));
+  rowRecordWritten_ = true;
+}
+
+void TableEmitter::EmitCells(uint32_t row) {
+  const auto written = sheet_.Written().find(row);
+  if (written != sheet_.Written().end()) {
+    EmitMergedRow(row, written->second);
+    return;
+  }
+  const auto& spans = sheet_.Spans();
+  auto span = std::lower_bound(spans.begin(), spans.end(), row, [](const CellSpan& s, uint32_t r) { return s.row < r; });
+  for (; span != spans.end() && span->row == row; ++span) out_.Write(stream_.data() + span->begin, span->end - span->begin);
+}
+
+void TableEmitter::EmitMergedRow(uint32_t row, const Worksheet::WrittenRow& written) {
+  std::vector<RowItem> items;
+  const auto& spans = sheet_.Spans();
+  auto span = std::lower_bound(spans.begin(), spans.end(), row, [](const CellSpan& s, uint32_t r) { return s.row < r; });
+  for (; span != spans.end() && span->row == row; ++span) {
+    RecordCursor cursor(stream_, span->begin);
+    Record record;
+    while (cursor.Position() < span->end && cursor.Next(record)) {
+      if (!CellRecords::IsCell(record.type)) {
+        // A formula's cached text and continuations go with the cell and
+        // with it when it is replaced; shared and array formula data serve
+        // other cells too and stay.
+        const bool ownedByCell = record.type == kString || record.type == kContinue;
+        if (ownedByCell && !items.empty() && items.back().kind == RowItem::Kind::Record) {
+          items.back().length = record.End() - items.back().offset;
+        } else if (!ownedByCell) {
+          RowItem item{RowItem::Kind::Record, items.empty() ? uint16_t{0} : items.back().col, record.offset,
+                       record.End() - record.offset};
+          item.attached = true;
+          items.push_back(item);
+        }
+        continue;
+      }
+      const uint16_t first = CellRecords::FirstColumn(record.data);
+      if (record.type == kMulRk || record.type == kMulBlank) {
+        const uint16_t last = CellRecords::LastColumn(record.type, record.data);
+        for (uint16_t col = first; col <= last; ++col) {
+          items.push_back({RowItem::Kind::MultiPart, col, record.offset, 0, size_t{col} - first});
+        }
+      } else {
+        items.push_back({RowItem::Kind::Record, first, record.offset, record.End() - record.offset});
+      }
+    }
+  }
+  // Written cells replace the original ones at their columns.
+  std::erase_if(items, [&written](const RowItem& item) {
+    return !item.attached && std::binary_search(written.begin(), written.end(), std::make_pair(item.col, WrittenCell{}),
+                              [](const auto& a, const auto& b) { return a.first < b.first; });
+  });
+  for (const auto& [col, cell] : written) items.push_back({RowItem::Kind::Written, col, 0, 0, 0, &cell});
+  std::stable_sort(items.begin(), items.end(), [](const RowItem& a, const RowItem& b) {
+    return a.col != b.col ? a.col < b.col : a.attached < b.attached;
+  });
+
+  for (size_t i = 0; i < items.size();) {
+    const RowItem& item = items[i];
+    if (item.kind == RowItem::Kind::Written) {
+      EmitWritten(row, item.col, *item.written);
+      ++i;
+    } else if (item.kind == RowItem::Kind::Record) {
+      out_.Write(stream_.data() + item.offset, item.length);
+      ++i;
+    } else {
+      size_t count = 1;
+      while (i + count < items.size() && items[i + count].kind == RowItem::Kind::MultiPart &&
+             items[i + count].offset == item.offset && items[i + count].col == item.col + count) {
+        ++count;
+      }
+      EmitMultiRun(items, i, count);
+      i += count;
+    }
+  }
+}
+
+// What is left of a MULRK/MULBLANK around written cells: the whole record
+// when nothing was taken out, otherwise a shorter one or a single cell.
+void TableEmitter::EmitMultiRun(const std::vector<RowItem>& items, size_t first, size_t count) {
+  const RowItem& head = items[first];
+  const uint8_t* header = stream_.data() + head.offset;
+  const uint16_t type = U16(header);
+  const uint8_t* data = header + kHeaderSize;
+  const size_t width = type == kMulRk ? 6 : 2;
+  const size_t total = (U16(header + 2) - 6) / width;
+  if (count == total) {
+    out_.Write(header, kHeaderSize + U16(header + 2));
+    return;
+  }
+  const uint8_t* cells = data + 4 + width * head.part;
+  Bytes out;
+  out.insert(out.end(), data, data + 2);  // row
+  out.push_back(static_cast<uint8_t>(head.col));
+  out.push_back(static_cast<uint8_t>(head.col >> 8));
+  out.insert(out.end(), cells, cells + width * count);
+  if (count == 1) {
+    out_.WriteRecord(type == kMulRk ? kRk : kBlank, out);
+    return;
+  }
+  const uint16_t last = static_cast<uint16_t>(head.col + count - 1);
+  out.push_back(static_cast<uint8_t>(last));
+  out.push_back(static_cast<uint8_t>(last >> 8));
+  out_.WriteRecord(type, out);
+}
+
+void TableEmitter::EmitWritten(uint32_t row, uint16_t col, const WrittenCell& cell) {
+  uint8_t data[14] = {};
+  PutU16(data, static_cast<uint16_t>(row));
+  PutU16(data + 2, col);
+  PutU16(data + 4, cell.xf);
+  switch (cell.kind) {
+    case WrittenCell::Kind::Text:
+      PutU32(data + 6, cell.sst);
+      out_.WriteRecord(kLabelSst, ByteView(data, 10));
+      break;
+    case WrittenCell::Kind::Number: {
+      uint64_t bits = 0;
+      std::memcpy(&bits, &cell.number, sizeof bits);
+      for (int i = 0; i < 8; ++i) data[6 + i] = static_cast<uint8_t>(bits >> (8 * i));
+      out_.WriteRecord(kNumber, ByteView(data, 14));
+      break;
+    }
+    case WrittenCell::Kind::Boolean:
+      data[6] = cell.number != 0 ? 1 : 0;
+      out_.WriteRecord(kBoolErr, ByteView(data, 8));
+      break;
+    case WrittenCell::Kind::Blank:
+      out_.WriteRecord(kBlank, ByteView(data, 6));
+      break;
+  }
+}
+
+}  // namespace
+
+void WriteCellTable(const Worksheet& sheet, ByteSink& out, CellTableLayout& layout) {
+  TableEmitter(sheet, out).Run(layout);
+}

@@ -1,0 +1,71 @@
+#pragma once
+// A workbook held by the spreadsheet server: its sheets, its file, and
+// whether it changed since it was last stored. Opening reads the whole .xls;
+// saving writes it back keeping every part nobody changed.
+
+#include "spreadsheet/CompoundFile.h"
+#include "spreadsheet/XlsReader.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+// A workbook that cannot be opened or saved; the message names the file
+// and says why.
+class WorkbookError : public std::runtime_error {
+ public:
+  explicit WorkbookError(const QString& message) : std::runtime_error(message.toStdString()) {}
+  QString Message() const { return QString::fromUtf8(what()); }
+};
+
+class Workbook {
+ public:
+  // Reads the file; throws WorkbookError naming the file and the reason.
+  static std::unique_ptr<Workbook> Open(const QString& path);
+  // From the bytes of a file in memory (the fuzzer's way in); throws WorkbookError.
+  static std::unique_ptr<Workbook> FromMemory(const uint8_t* data, size_t size);
+  // A new workbook with one empty sheet "Sheet1", not yet stored anywhere.
+  static std::unique_ptr<Workbook> CreateBlank();
+
+  ~Workbook();
+  Workbook(const Workbook&) = delete;
+  Workbook& operator=(const Workbook&) = delete;
+
+  // Full path of the file; empty until first saved.
+  const QString& Path() const { return path_; }
+  // The file name, or "Book<n>" for a workbook never saved.
+  QString Name() const;
+
+  int SheetCount() const { return static_cast<int>(parts_->sheets.size()); }
+  Worksheet& Sheet(int index) { return *parts_->sheets.at(static_cast<size_t>(index)); }
+  const Worksheet& Sheet(int index) const { return *parts_->sheets.at(static_cast<size_t>(index)); }
+
+  // Unsaved changes. Set by every change made through the server.
+  bool Dirty() const { return dirty_; }
+  void MarkDirty() { dirty_ = true; }
+
+  // Writes to path (a temporary file beside it, then renamed over it) and
+  // makes it the workbook's file. Throws WorkbookError; a failed save leaves
+  // the file at path as it was.
+  void SaveAs(const QString& path);
+  // Writes to the workbook's own file; throws WorkbookError when it has none.
+  void Save();
+
+  void SetUntitledNumber(int number) { untitledNumber_ = number; }
+
+  // The workbook stream as a save would write it (without the compound file).
+  void WriteStream(Biff::ByteSink& sink) const;
+
+ private:
+  Workbook() = default;
+  static std::unique_ptr<Workbook> FromParts(std::unique_ptr<WorkbookParts> parts, CompoundDocument document,
+                                            const QString& displayName);
+
+  std::unique_ptr<WorkbookParts> parts_;
+  CompoundDocument document_;
+  QString path_;
+  bool dirty_ = false;
+  int untitledNumber_ = 1;
+};
