@@ -212,3 +212,34 @@ TEST(PosixDevice, ExceptionEscapingAWorkerIsReportedAndDataStillFlows) {
   std::lock_guard g(lock);
   EXPECT_EQ(seen, "device wait failed");
 }
+
+// Nobody reads: the ring fills and the rest waits in the driver. That must
+// not make the device thread spin on a readable device, and the waiting
+// bytes come in once reads free space.
+TEST(PosixDevice, FullRingLeavesTheRestInTheDriverWithoutSpinning) {
+  PtyPair pty;
+  TApdPosixDispatcher d(nullptr);
+  ASSERT_EQ(OpenOnPty(d, pty), 0);
+  std::vector<uint8_t> sent(kRecvRingSize + 3000);
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i * 7 + i / 256);
+  pty.Write(sent);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (d.RecvCount() < kRecvRingSize && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_EQ(d.RecvCount(), kRecvRingSize);
+  const auto cpu0 = ProcessCpuTime();
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(ProcessCpuTime() - cpu0, 100ms);
+  EXPECT_EQ(d.RecvCount(), kRecvRingSize);
+  std::vector<uint8_t> got;
+  while (got.size() < sent.size() && std::chrono::steady_clock::now() < deadline + 5s) {
+    uint8_t b;
+    if (d.ReadByte(b) == 0) {
+      got.push_back(b);
+    } else {
+      std::this_thread::sleep_for(1ms);
+    }
+  }
+  EXPECT_EQ(got, sent);
+}
