@@ -10,6 +10,17 @@
 
 #include "app/ErrorReporting.h"
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+// Qt's event queue locks are invisible to ThreadSanitizer: tell it that
+// posting an event happens before the event is handled.
+#define CFW_EVENT_POSTED(e) __tsan_release(e)
+#define CFW_EVENT_RECEIVED(e) __tsan_acquire(e)
+#else
+#define CFW_EVENT_POSTED(e) ((void)(e))
+#define CFW_EVENT_RECEIVED(e) ((void)(e))
+#endif
+
 namespace {
 
 const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -22,7 +33,6 @@ struct DeliveryState {
   uint16_t code = 0;
   uint32_t second = 0;
   uint32_t third = 0;
-  bool waited = false;     // a thread waits for it (Deliver, not Post)
   bool started = false;
   bool done = false;
   bool abandoned = false;  // the waiter gave up before it started
@@ -50,6 +60,7 @@ void TApdNotifyWindow::Post(uint16_t code, uint32_t second, uint32_t third) {
     state->second = second;
     state->third = third;
   }
+  CFW_EVENT_POSTED(e);
   QCoreApplication::postEvent(this, e);
 }
 
@@ -65,7 +76,7 @@ void TApdNotifyWindow::Deliver(uint16_t code, uint32_t second, uint32_t third,
   state->code = code;
   state->second = second;
   state->third = third;
-  state->waited = true;
+  CFW_EVENT_POSTED(e);
   QCoreApplication::postEvent(this, e);
   if (!state->finished.wait_for(guard, timeout, [&] { return state->done; }) && !state->started) {
     state->abandoned = true;
@@ -73,6 +84,7 @@ void TApdNotifyWindow::Deliver(uint16_t code, uint32_t second, uint32_t third,
 }
 
 bool TApdNotifyWindow::event(QEvent* e) {
+  CFW_EVENT_RECEIVED(e);
   if (e->type() != kNotifyEvent) return QObject::event(e);
   const std::shared_ptr<DeliveryState> state = static_cast<NotifyEvent*>(e)->state;
   uint16_t code;

@@ -483,10 +483,14 @@ bool TApdBaseDispatcher::RunHandlers(uint16_t code, uint32_t second, uint16_t tr
   bool toWindows;
   {
     std::lock_guard state(StateLock);
-    handlersRunning_ = true;
     toWindows = std::count_if(WindowHandlers.begin(), WindowHandlers.end(),
                               [](const WindowEntry& e) { return !e.Removed; }) > 1 ||
                 OwnerHandlerWanted;
+    // Nobody to call: leave the bytes as they are. Entering the peek mode
+    // for nobody would let a read outside any handler see a byte without
+    // consuming it, and then see it again.
+    if (!toWindows && ProcHandlers.empty() && EventHandlers.empty()) return true;
+    handlersRunning_ = true;
   }
   {
     std::lock_guard recv(RecvLock);

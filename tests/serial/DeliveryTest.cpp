@@ -287,3 +287,29 @@ TEST_F(Delivery, SavedTriggersComeBackWithTheThreshold) {
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(fired, 1);  // one-shot until re-armed
 }
+
+// With a window registered but no handler wanted, the program may read the
+// waiting bytes itself: each byte must come out once, however the reads
+// interleave with the dispatcher's cycles.
+TEST_F(Delivery, ReadsOutsideAnyHandlerConsumeEachByteOnce) {
+  Open();
+  DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
+  d.AddWindowHandler(&t);
+  d.UpdateNotifyFlags(2);
+  std::string sent, got;
+  for (int i = 0; i < 400; ++i) sent += static_cast<char>('a' + i % 26);
+  std::thread writer([&] {
+    for (size_t i = 0; i < sent.size(); i += 4) {
+      pty.Write(sent.substr(i, 4));
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (got.size() < sent.size() && std::chrono::steady_clock::now() < deadline) {
+    uint8_t b;
+    if (d.ReadByte(b) == 0) got += static_cast<char>(b);
+  }
+  writer.join();
+  EXPECT_EQ(got, sent);
+  EXPECT_EQ(log.Notifications(), 0u);
+}

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <thread>
 
 #include "PtyPair.h"
 #include "serial/AdExcept.h"
+#include "serial/AwThreads.h"
 
 using namespace std::chrono_literals;
 
@@ -165,4 +167,79 @@ TEST(Triggers, StatusTriggersFireOnceByKindAndHandlesCarryTheKind) {
   EXPECT_TRUE(set.AnyStatusHit());
   EXPECT_EQ(set.SetStatusTrigger(999, 0, true), ecode::BadTriggerHandle);
   EXPECT_EQ(set.AddDataTrigger("", false), ecode::TriggerTooLong);
+}
+
+namespace {
+class FailingWaitDispatcher : public TApdPosixDispatcher {
+ public:
+  FailingWaitDispatcher() : TApdPosixDispatcher(nullptr) {}
+  ~FailingWaitDispatcher() override { DestroyDispatcher(); }
+
+ protected:
+  int DeviceWaitEvent(uint32_t&) override { throw std::runtime_error("device wait failed"); }
+};
+}  // namespace
+
+// The device thread dies of an exception: it is reported, the thread still
+// leaves through its exit step, and the dispatcher thread keeps fetching
+// bytes on its 50 ms cycle.
+TEST(PosixDevice, ExceptionEscapingAWorkerIsReportedAndDataStillFlows) {
+  std::mutex lock;  // guards seen: written by the worker, read here
+  std::string seen;
+  SetWorkerExceptionHandler([&](const std::exception& e) {
+    std::lock_guard g(lock);
+    seen = e.what();
+  });
+  PtyPair pty;
+  {
+    FailingWaitDispatcher d;
+    ASSERT_EQ(OpenOnPty(d, pty), 0);
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (d.LiveThreads() != 2 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(d.LiveThreads(), 2);
+    pty.Write("x");
+    while (d.RecvCount() != 1 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(d.RecvCount(), 1u);
+    d.CloseDevice();
+    EXPECT_EQ(d.LiveThreads(), 0);
+    EXPECT_FALSE(d.DispatcherActive());
+  }
+  SetWorkerExceptionHandler(nullptr);
+  std::lock_guard g(lock);
+  EXPECT_EQ(seen, "device wait failed");
+}
+
+// Nobody reads: the ring fills and the rest waits in the driver. That must
+// not make the device thread spin on a readable device, and the waiting
+// bytes come in once reads free space.
+TEST(PosixDevice, FullRingLeavesTheRestInTheDriverWithoutSpinning) {
+  PtyPair pty;
+  TApdPosixDispatcher d(nullptr);
+  ASSERT_EQ(OpenOnPty(d, pty), 0);
+  std::vector<uint8_t> sent(kRecvRingSize + 3000);
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i * 7 + i / 256);
+  pty.Write(sent);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (d.RecvCount() < kRecvRingSize && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_EQ(d.RecvCount(), kRecvRingSize);
+  const auto cpu0 = ProcessCpuTime();
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(ProcessCpuTime() - cpu0, 100ms);
+  EXPECT_EQ(d.RecvCount(), kRecvRingSize);
+  std::vector<uint8_t> got;
+  while (got.size() < sent.size() && std::chrono::steady_clock::now() < deadline + 5s) {
+    uint8_t b;
+    if (d.ReadByte(b) == 0) {
+      got.push_back(b);
+    } else {
+      std::this_thread::sleep_for(1ms);
+    }
+  }
+  EXPECT_EQ(got, sent);
 }
