@@ -91,11 +91,14 @@ TEST(SetupCommand, CancelKeepsThePortAndGivesTheDataBack) {
 
 TEST(SetupCommand, OkStoresThePortNumber) {
   WorkbookHarness h;
-  h.AttachMachine(3);
+  h.machine.reset();
+  h.ports.clear();
   h.WriteSettings("[Main]\nPortNo=0\n");
-  h.ports[5] = h.ports[3];  // the same machine, now also on port 5
-  TfrmMain& w = h.StartWindow();
+  TfrmMain& w = h.StartWindow();  // the first run's search finds nothing and is cancelled
   ASSERT_EQ(w.PortNumber, 0);
+  h.AttachMachine(3);
+  h.ports[5] = h.ports[3];  // the same machine, also known as port 5
+  h.MapPorts();
   WhileSetupOpen([](TfrmSetup& setup) {
     if (!setup.MachineWasFound()) return false;  // autodetection finds it on port 3
     setup.cbComPort->setCurrentIndex(4);
