@@ -273,6 +273,13 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::FormDestroy() {
+  // The run is over: no more of the machine's data and no more timer ticks,
+  // also while the spreadsheet asks about unsaved work below. A sheet still
+  // waiting for the row writer is written first, so the save covers it.
+  ApdComPort1->SetOnTriggerAvail(nullptr);
+  tmrCommDetect->stop();
+  if (tmrInputVal->isActive() || !HeldRows.empty()) Guarded([this] { tmrInputValTimer(); });
+  tmrInputVal->stop();
   PendingColumns.clear();
   RecentFiles.TrimToStored();
   try {

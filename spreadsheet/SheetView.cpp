@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFileInfo>
+#include <QScreen>
 #include <QTimer>
 #include <QHeaderView>
 #include <QTableView>
@@ -140,6 +141,12 @@ void SheetWindow::SetShown(bool shown) {
   }
   if (isVisible()) return;
   giveActivationBackTo_ = QApplication::activeWindow();
+  // The application's own window is a strip at the top-left corner of the
+  // screen; the sheet opens below it rather than over it.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.left() + 40, area.top() + 120);
+  }
   show();
   // Only the activation that showing brings is handed back, not a later click.
   QTimer::singleShot(1000, this, [this] { giveActivationBackTo_.clear(); });

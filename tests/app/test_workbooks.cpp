@@ -2,6 +2,7 @@
 // built-in spreadsheet server and real files.
 #include "WorkbookHarness.h"
 #include "app/SheetRowWriter.h"
+#include "spreadsheet/SheetView.h"
 #include "tests/spreadsheet/SpreadsheetTestSupport.h"
 
 #include <QJsonArray>
@@ -244,6 +245,21 @@ TEST_F(WorkbookTest, TheServerIsToldToQuitOnlyWhenAWorkbookWasUsed) {
   used.NewWorkbook(used.tmp.Path("q.xls"));
   used.Stop();
   EXPECT_EQ(used.spy->Count("Quit"), 1);
+}
+
+TEST_F(WorkbookTest, ASheetStillWaitingAtExitIsWrittenBeforeTheSaveQuestion) {
+  InstallSheetView();  // the server asks about unsaved work; the responder answers Save
+  TfrmMain& w = h.StartWindow();
+  const QString path = h.tmp.Path("exit.xls");
+  h.NewWorkbook(path);
+  w.StartScanning1->trigger();
+  w.PendingColumns << "7";
+  w.tmrInputVal->start();
+  h.Stop();
+  SetServerFrontEnd(nullptr);
+  ASSERT_EQ(h.ui.questions.size(), 1u);
+  WorkbookReader saved(path);
+  EXPECT_EQ(saved.Row(1, 2), QStringList({"7", " "}));
 }
 
 TEST_F(WorkbookTest, SaveWithoutAWorkbookIsAnInvalidVariantOperation) {
