@@ -4,6 +4,7 @@
 #include "app/Branding.h"
 #include "app/CommandLine.h"
 #include "app/RecentFiles.h"
+#include "serial/AdPort.h"
 
 #include <QDir>
 #include <QMenu>
@@ -41,6 +42,27 @@ TEST(TraceSwitch, OnlyTheFirstArgumentCounts) {
   EXPECT_FALSE(second.Start().TraceSwitch);
   MainWindowHarness first(QStringLiteral("OrvaneCellfeedWizard"), {QStringLiteral("/trace")});
   EXPECT_TRUE(first.Start().TraceSwitch);
+}
+
+TEST(PortComponent, CarriesTheFormValuesAndIsNotOpenedAtStart) {
+  MainWindowHarness h(QStringLiteral("OrvaneCellfeedWizard"), {QStringLiteral("-trace")});
+  h.WriteSettings("[Main]\nPortNo=10\n");
+  TfrmMain& w = h.Start();
+  const TApdComPort& port = *w.ApdComPort1;
+  EXPECT_EQ(port.ComNumber(), 10);
+  EXPECT_FALSE(port.Open()) << "the first use opens the port, not the start";
+  EXPECT_EQ(port.BufferFull(), 3686);
+  EXPECT_EQ(port.BufferResume(), 409);
+  EXPECT_FALSE(port.UseEventWord());
+  EXPECT_EQ(port.TraceName(), "APD.TRC");
+  EXPECT_EQ(port.LogName(), "APD.LOG");
+  EXPECT_EQ(port.Tracing(), tlOn);
+  EXPECT_EQ(port.Logging(), tlOn);
+  EXPECT_EQ(port.Baud(), 19200);
+
+  MainWindowHarness off;
+  off.WriteSettings("[Main]\nPortNo=2\n");
+  EXPECT_EQ(off.Start().ApdComPort1->Tracing(), tlOff);
 }
 
 TEST(RecentFileList, CaseInsensitiveMoveToEndKeepsNewSpelling) {
