@@ -1,6 +1,7 @@
 #include "app/CellfeedMain.h"
 
 #include "app/Branding.h"
+#include "app/DesignFont.h"
 #include "app/CommandLine.h"
 #include "app/ErrorReporting.h"
 #include "app/Glyphs.h"
@@ -40,13 +41,6 @@ const QString kWorkbookFilter = QStringLiteral("Excel Files (*.xls)|*.xls");
 const QColor kNotActiveColour(255, 0, 0);
 const QColor kActiveColour(192, 220, 192);  // money green
 const QColor kLabelTextColour(0, 0, 128);   // navy
-
-QFont DesignFont(int pixelSize, bool bold = false) {
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setPixelSize(pixelSize);
-  font.setBold(bold);
-  return font;
-}
 
 QToolButton* MakeGlyphButton(QWidget* parent, const QString& name, const QString& glyph, int left) {
   auto* button = new QToolButton(parent);

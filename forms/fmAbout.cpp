@@ -1,6 +1,7 @@
 #include "forms/fmAbout.h"
 
 #include "app/Branding.h"
+#include "app/DesignFont.h"
 #include "app/Glyphs.h"
 #include "app/RunContext.h"
 #include "cfw_version.h"
@@ -40,9 +41,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   setObjectName(QStringLiteral("frmAbout"));
   setWindowTitle(QStringLiteral("About Orvane"));
   resize(379, 172);  // an outer size of 387 x 206 with the usual frame
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setPixelSize(11);
-  setFont(font);
+  setFont(DesignFont());
 
   lblName = MakeLabel(this, QStringLiteral("lblName"), QStringLiteral("CellfeedWizard"), {104, 40}, 160);
   lblVersion = MakeLabel(this, QStringLiteral("lblVersion"), QStringLiteral("Version"), {104, 72}, 160);

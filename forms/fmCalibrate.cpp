@@ -1,6 +1,7 @@
 #include "forms/fmCalibrate.h"
 
 #include "app/Branding.h"
+#include "app/DesignFont.h"
 #include "app/ErrorReporting.h"
 #include "app/RunContext.h"
 #include "app/ScreenCursor.h"
@@ -23,12 +24,7 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, QRe
   label->setObjectName(name);
   label->setGeometry(geometry);
   label->setAlignment(align);
-  if (pixelSize > 0) {
-    QFont font = label->font();
-    font.setPixelSize(pixelSize);
-    font.setBold(true);
-    label->setFont(font);
-  }
+  if (pixelSize > 0) label->setFont(DesignFont(pixelSize, true));
   return label;
 }
 
@@ -59,8 +55,10 @@ TfrmCalibrate::TfrmCalibrate(QWidget* owner) : QDialog(owner) {
   setObjectName(QStringLiteral("frmCalibrate"));
   setWindowTitle(QStringLiteral("Calibrate Orvane Machine"));
   setFixedSize(323, 174);
+  setFont(DesignFont());
 
-  lblInst = MakeLabel(this, QStringLiteral("lblInst"), {}, {24, 16, 273, 33}, Qt::AlignHCenter | Qt::AlignTop);
+  // Three lines fit where the designed face needed two: the fallback face is wider.
+  lblInst = MakeLabel(this, QStringLiteral("lblInst"), {}, {24, 12, 273, 46}, Qt::AlignHCenter | Qt::AlignTop);
   lblInst->setWordWrap(true);
   lblText = MakeLabel(this, QStringLiteral("lblText"), QStringLiteral("Starting Calibration."), {34, 64, 249, 33},
                       Qt::AlignHCenter | Qt::AlignTop);

@@ -1,6 +1,7 @@
 #include "forms/fmSetup.h"
 
 #include "app/Branding.h"
+#include "app/DesignFont.h"
 #include "app/CommandLine.h"
 #include "app/ErrorReporting.h"
 #include "app/RunContext.h"
@@ -41,6 +42,7 @@ TfrmSetup::TfrmSetup(QWidget* owner) : QDialog(owner) {
   setWindowTitle(QStringLiteral("Orvane Setup"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(255, 178);
+  setFont(DesignFont());
 
   GroupBox1 = new QGroupBox(QStringLiteral(" COM Port "), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
