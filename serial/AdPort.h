@@ -166,6 +166,7 @@ class TApdCustomComPort : public TApdBaseComponent {
   void OnClosingMessage();
   void ChoosePort();
   void ApplyRecorderState(bool trace, TTraceLogState value);
+  void ReapplyFlowOptions();
   void Deliver(uint16_t code, uint32_t second, uint32_t third);
 
   TDeviceLayer deviceLayer_ = dlWin32;

@@ -79,20 +79,17 @@ void TApdCustomComPort::SetSWFlowOptions(TSWFlowOptions options) {
 
 void TApdCustomComPort::SetBufferFull(uint16_t n) {
   bufferFull_ = n > inSize_ ? Fraction(inSize_, 0.9) : n;
-  const bool force = forceApply_;
-  forceApply_ = true;  // re-apply the unchanged flow options with the new threshold
-  try {
-    SetHWFlowOptions(hwFlow_);
-    SetSWFlowOptions(swFlow_);
-  } catch (...) {
-    forceApply_ = force;
-    throw;
-  }
-  forceApply_ = force;
+  ReapplyFlowOptions();
 }
 
 void TApdCustomComPort::SetBufferResume(uint16_t n) {
   bufferResume_ = n > bufferFull_ ? Fraction(bufferFull_, 0.1) : n;
+  ReapplyFlowOptions();
+}
+
+void TApdCustomComPort::ReapplyFlowOptions() {
+  // The options are unchanged, so their setters must be made to apply them
+  // with the new thresholds.
   const bool force = forceApply_;
   forceApply_ = true;
   try {

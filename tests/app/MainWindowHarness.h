@@ -2,6 +2,7 @@
 // Runs the main window as if started from an executable of a given name in a
 // scratch folder, with message boxes and file dialogs answered by a responder.
 
+#include "EventPump.h"
 #include "RecordingResponder.h"
 #include "TempDir.h"
 #include "app/Branding.h"
@@ -19,11 +20,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-
-inline void ProcessEventsFor(int ms) {
-  QDeadlineTimer deadline(ms);
-  while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 inline void Settle() {
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();

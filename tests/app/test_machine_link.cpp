@@ -1,5 +1,6 @@
 // The main window's links to the machine beyond scanning: the setup dialog it
 // opens and the presence monitor that ends the run when the machine is gone.
+#include "EventPump.h"
 #include "WorkbookHarness.h"
 
 #include <QComboBox>
@@ -8,15 +9,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-bool WaitUntil(const std::function<bool()>& holds, int ms = 5000) {
-  QDeadlineTimer deadline(ms);
-  while (!holds()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
 
 // Runs `step` on the open setup dialog every few milliseconds until it says it is done.
 void WhileSetupOpen(std::function<bool(TfrmSetup&)> step) {

@@ -1,6 +1,7 @@
 // Scanning end to end: the machine (simulated on a pseudo-terminal) talks to
 // the real serial component, records are decoded by the main window and
 // written by the row writer into a workbook of the built-in server.
+#include "EventPump.h"
 #include "WorkbookHarness.h"
 #include "tests/spreadsheet/SpreadsheetTestSupport.h"
 
@@ -14,15 +15,6 @@ namespace {
 
 using machine_sim::MachineSimulator;
 using machine_sim::SimulatorStatus;
-
-bool WaitUntil(const std::function<bool()>& holds, int ms = 5000) {
-  QDeadlineTimer deadline(ms);
-  while (!holds()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string out;

@@ -2,6 +2,7 @@
 // The setup and calibration dialogs with a real port component whose port
 // numbers map to simulated machines (pseudo-terminals) or to missing devices.
 
+#include "EventPump.h"
 #include "RecordingResponder.h"
 #include "app/IniFile.h"
 #include "app/RunContext.h"
@@ -18,20 +19,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-
-inline bool WaitUntil(const std::function<bool()>& holds, int ms = 5000) {
-  QDeadlineTimer deadline(ms);
-  while (!holds()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
-
-inline void ProcessEventsFor(int ms) {
-  QDeadlineTimer deadline(ms);
-  while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 class DialogHarness {
  public:

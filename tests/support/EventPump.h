@@ -1,0 +1,22 @@
+#pragma once
+// Running the event loop from a test: for a while, or until something holds.
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <functional>
+
+inline void ProcessEventsFor(int ms) {
+  QDeadlineTimer deadline(ms);
+  while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// False when the time ran out first.
+inline bool WaitUntil(const std::function<bool()>& holds, int ms = 5000) {
+  QDeadlineTimer deadline(ms);
+  while (!holds()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
