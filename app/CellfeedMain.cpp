@@ -67,6 +67,8 @@ TfrmMain::TfrmMain() {
   tmrInputVal = new QTimer(this);
   tmrInputVal->setObjectName(QStringLiteral("tmrInputVal"));
   tmrInputVal->setInterval(500);
+  // Rows are due 500 ms after their record; a coarse timer may run 5 % late.
+  tmrInputVal->setTimerType(Qt::PreciseTimer);
   connect(tmrInputVal, &QTimer::timeout, this, [this] { Guarded([this] { tmrInputValTimer(); }); });
   tmrCommDetect = new QTimer(this);
   tmrCommDetect->setObjectName(QStringLiteral("tmrCommDetect"));
@@ -396,8 +398,14 @@ void TfrmMain::tmrInputValTimer() {
   tmrInputVal->stop();
   // Records that arrive meanwhile belong to this row.
   QCoreApplication::processEvents();
-  HeldRows.push_back(PendingColumns);
+  // A record decoded during that step has started the timer again; its values
+  // go into this row, so its own tick must not write an empty one.
+  if (PendingRecords > 0) {
+    tmrInputVal->stop();
+    HeldRows.push_back(PendingColumns);
+  }
   PendingColumns.clear();
+  PendingRecords = 0;
   // A row stays queued until it is written whole; a failure leaves it (and any
   // behind it) for the next tick, never merged with the next sheet's values.
   while (!HeldRows.empty()) {
@@ -413,6 +421,7 @@ void TfrmMain::ApdComPort1TriggerAvail(TApdCustomComPort& /*CP*/, uint16_t Count
   for (uint16_t i = 0; i < Count; ++i) ReplyBuffer.append(static_cast<char>(ApdComPort1->ReadChar()));
   const BubbleMode mode = MultipleBubbleMode1->isChecked() ? BubbleMode::Multiple : BubbleMode::Single;
   const ReplyOutcome outcome = ClassifyReplyBuffer(ReplyBuffer, ScanningActive, mode, PendingColumns);
+  PendingRecords += outcome.recordsDecoded;
   if (outcome.recordsDecoded > 0 && !tmrInputVal->isActive()) tmrInputVal->start();  // a running interval goes on
   if (outcome.acknowledgement) {
     if (ModeCommandPending) {

@@ -64,6 +64,8 @@ class TfrmMain : public QMainWindow {
   bool ModeCommandPending = false;
   QByteArray ReplyBuffer;
   QStringList PendingColumns;
+  // Records whose values are in PendingColumns: a tick without one writes no row.
+  int PendingRecords = 0;
   QString CurrentFile;
   int CurrentRow = 0;
 

@@ -70,6 +70,7 @@ class WorkbookHarness : public MainWindowHarness {
   // The row writer's tick, as the input timer runs it.
   void Tick(const QStringList& values) {
     window->PendingColumns += values;
+    ++window->PendingRecords;
     Guarded([this] { window->tmrInputValTimer(); });
   }
 

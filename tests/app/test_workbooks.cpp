@@ -171,6 +171,29 @@ TEST_F(WorkbookTest, AFailedCellWriteKeepsTheSheetAsItsOwnRow) {
   EXPECT_EQ(saved.Row(2, 2), QStringList({"next", " "}));
 }
 
+TEST_F(WorkbookTest, ARecordDecodedWhileTheTickWaitsJoinsItsRowAndAddsNoBlankRow) {
+  TfrmMain& w = h.StartWindow();
+  h.NewWorkbook(h.tmp.Path("late.xls"));
+  w.StartScanning1->trigger();
+  w.PendingColumns << "1";
+  w.PendingRecords = 1;
+  // What the data handler does for a record that the tick's event step delivers.
+  QTimer::singleShot(0, &w, [&w] {
+    w.PendingColumns << "2";
+    ++w.PendingRecords;
+    if (!w.tmrInputVal->isActive()) w.tmrInputVal->start();
+  });
+  w.tmrInputValTimer();
+  EXPECT_EQ(w.CurrentRow, 2);
+  EXPECT_FALSE(w.tmrInputVal->isActive());
+  ProcessEventsFor(700);
+  EXPECT_EQ(w.CurrentRow, 2) << "no row of blanks for a tick without a record";
+  w.Save1->trigger();
+  WorkbookReader saved(w.CurrentFile);
+  EXPECT_EQ(saved.Row(1, 3), QStringList({"1", "2", " "}));
+  EXPECT_EQ(saved.Cell(2, 1), "");
+}
+
 TEST_F(WorkbookTest, SaveDuringScanningProtectsSheetOneAndScanningGoesOn) {
   TfrmMain& w = h.StartWindow();
   const QString path = h.tmp.Path("s.xls");
@@ -254,6 +277,7 @@ TEST_F(WorkbookTest, ASheetStillWaitingAtExitIsWrittenBeforeTheSaveQuestion) {
   h.NewWorkbook(path);
   w.StartScanning1->trigger();
   w.PendingColumns << "7";
+  ++w.PendingRecords;
   w.tmrInputVal->start();
   h.Stop();
   SetServerFrontEnd(nullptr);
