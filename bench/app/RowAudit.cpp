@@ -36,25 +36,28 @@ AuditResult AuditRows(const std::vector<DeliveredSheet>& delivered, const std::v
   result.rowsWritten = static_cast<int>(rows.size());
   size_t next = 0;  // the delivered sheet the next block should be
   for (const WrittenRow& row : rows) {
-    int sheetsInRow = 0;
+    RowFinding finding{row.row, static_cast<int>(row.values.size()), {}, 0, row.values.mid(0, 8).join(QLatin1Char('|'))};
     for (const QStringList& block : SheetBlocks(row.values)) {
       const size_t last = std::min(delivered.size(), next + static_cast<size_t>(lookahead) + 1);
       size_t found = next;
       while (found < last && !SameValues(block, delivered[found].expected)) ++found;
       if (found == last) {
         ++result.blocksUnmatched;
+        ++finding.unmatchedBlocks;
         continue;
       }
       result.sheetsLost += static_cast<int>(found - next);
       ++result.sheetsMatched;
-      if (++sheetsInRow > 1) ++result.sheetsMerged;
+      finding.sheets.push_back(static_cast<int>(found));
+      if (finding.sheets.size() > 1) ++result.sheetsMerged;
       if (row.completedAt) {
         result.latencyMs.push_back(Milliseconds(*row.completedAt - delivered[found].deliveredAt));
         result.latencySheet.push_back(static_cast<int>(found));
       }
       next = found + 1;
     }
-    if (sheetsInRow > 1) ++result.rowsMerged;
+    if (finding.sheets.size() > 1) ++result.rowsMerged;
+    if (finding.sheets.size() != 1 || finding.unmatchedBlocks > 0) result.findings.push_back(finding);
   }
   result.sheetsLost += static_cast<int>(delivered.size() - next);
   return result;

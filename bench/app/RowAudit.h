@@ -32,6 +32,15 @@ struct WrittenRow {
   std::optional<Clock::time_point> completedAt;  // unset: no tick was seen finishing it
 };
 
+// A row that is not one whole sheet: several sheets, or values that match none.
+struct RowFinding {
+  int row = 0;
+  int values = 0;
+  std::vector<int> sheets;  // the delivered sheets found in it (0-based)
+  int unmatchedBlocks = 0;
+  QString firstValues;      // the start of the row, to show what landed there
+};
+
 struct AuditResult {
   int sheetsDelivered = 0;
   int rowsWritten = 0;
@@ -44,6 +53,7 @@ struct AuditResult {
   std::vector<double> latencyMs;
   // The index of the delivered sheet each matched latency belongs to.
   std::vector<int> latencySheet;
+  std::vector<RowFinding> findings;
 };
 
 // Cuts a row's values into blocks of 66 (the last one may be shorter).

@@ -192,8 +192,9 @@ class Run {
     startRow_ = window_->CurrentRow;
     Progress(QStringLiteral("scanning from row %1").arg(startRow_));
 
-    if (!Drive()) return Failure(QStringLiteral("the run did not finish in time"));
-    QJsonObject figures = Figures();
+    const bool finished = Drive();
+    QJsonObject figures = Figures();  // also after a stall: what did land is still counted
+    if (!finished) figures["error"] = QStringLiteral("the run did not finish in time");
     probe_.reset();
     window_.reset();  // shutdown: the server is told to quit
     machine_.reset();
@@ -269,27 +270,35 @@ class Run {
   }
 
   // File Save, as the operator chooses it from the menu: at the top of the
-  // UI thread's loop, the chosen time after the middle sheet's last byte.
+  // UI thread's loop, the chosen time after a sheet's last byte. The saves
+  // follow sheets spread evenly over the run (one: the middle sheet).
+  int SavePoint(int index) const { return options_.sheets * (index + 1) / (options_.saves + 1); }
+
   void ScheduleSave(int delivered) {
-    if (saveScheduled_ || delivered < options_.sheets / 2) return;
-    saveScheduled_ = true;
-    saveAtSheet_ = options_.sheets / 2;
-    const Clock::time_point due = delivered_.Snapshot()[static_cast<size_t>(saveAtSheet_ - 1)].deliveredAt + options_.saveAfter;
+    if (saveTimerSet_ || saveDue_) return;
+    const int index = static_cast<int>(saves_.size());
+    if (index >= options_.saves || delivered < SavePoint(index)) return;
+    saveTimerSet_ = true;
+    const Clock::time_point due = delivered_.Snapshot()[static_cast<size_t>(SavePoint(index) - 1)].deliveredAt + options_.saveAfter;
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
-    QTimer::singleShot(std::max(wait, std::chrono::milliseconds(0)), Qt::PreciseTimer, window_.get(), [this] { saveDue_ = true; });
+    QTimer::singleShot(std::max(wait, std::chrono::milliseconds(0)), Qt::PreciseTimer, window_.get(), [this] {
+      saveTimerSet_ = false;
+      saveDue_ = true;
+    });
   }
 
   void SaveIfDue() {
-    if (!saveDue_ || saved_) return;
-    saved_ = true;
+    if (!saveDue_) return;
+    saveDue_ = false;
     const QDateTime before = QFileInfo(options_.workbook).lastModified();
     const Clock::time_point start = Clock::now();
     window_->Save1->trigger();
-    saveSeconds_ = Ms(Clock::now() - start) / 1000.0;
+    const double seconds = Ms(Clock::now() - start) / 1000.0;
     const QFileInfo after(options_.workbook);
-    fileRewritten_ = after.exists() && after.lastModified() != before;
+    const int afterSheet = SavePoint(static_cast<int>(saves_.size()));
+    saves_.push_back({afterSheet, seconds, after.exists() && after.lastModified() != before});
     savedMib_ = static_cast<double>(after.size()) / 1048576.0;
-    Progress(QStringLiteral("File Save after sheet %1 took %2 s").arg(saveAtSheet_).arg(saveSeconds_, 0, 'f', 2));
+    Progress(QStringLiteral("File Save after sheet %1 took %2 s").arg(afterSheet).arg(seconds, 0, 'f', 2));
   }
 
   QJsonObject Figures() {
@@ -337,11 +346,22 @@ class Run {
         {"peak_mib", static_cast<double>(PeakKib()) / 1024.0},
         {"messages", QJsonArray::fromStringList(ui_.messages)},
     };
-    if (saved_) {
-      out["save_s"] = saveSeconds_;
-      out["save_after_sheet"] = saveAtSheet_;
+    if (!saves_.empty()) {
+      std::vector<double> seconds;
+      QJsonArray afterSheets;
+      bool rewritten = true;
+      for (const SaveDone& save : saves_) {
+        seconds.push_back(save.seconds);
+        afterSheets.append(save.afterSheet);
+        rewritten = rewritten && save.fileRewritten;
+      }
+      const Summary saveTimes = Summarise(seconds);
+      out["saves"] = static_cast<int>(saves_.size());
+      out["save_s_median"] = saveTimes.median;
+      out["save_s_max"] = saveTimes.max;
+      out["save_after_sheets"] = afterSheets;
       out["save_after_ms"] = static_cast<int>(options_.saveAfter.count());
-      out["saved_file_rewritten"] = fileRewritten_;
+      out["saved_file_rewritten"] = rewritten;
       out["saved_file_mib"] = savedMib_;
     }
     QJsonArray worst;  // the slowest sheets: which ones, and how late
@@ -351,6 +371,17 @@ class Run {
     for (size_t i = 0; i < std::min<size_t>(5, order.size()); ++i)
       worst.append(QJsonArray{audit.latencySheet[order[i]] + 1, audit.latencyMs[order[i]]});
     out["slowest_sheets"] = worst;
+    QJsonArray findings;  // every row that is not one whole sheet
+    for (const RowFinding& f : audit.findings) {
+      QJsonArray sheets;
+      for (int sheet : f.sheets) sheets.append(sheet + 1);
+      findings.append(QJsonObject{{"row", f.row},
+                                  {"values", f.values},
+                                  {"sheets", sheets},
+                                  {"unmatched_blocks", f.unmatchedBlocks},
+                                  {"starts_with", f.firstValues}});
+    }
+    out["row_findings"] = findings;
     return out;
   }
 
@@ -371,12 +402,14 @@ class Run {
   std::unique_ptr<WindowProbe> probe_;
   int startRow_ = 0;
   double openSeconds_ = 0;
-  bool saveScheduled_ = false;
-  bool saveDue_ = false;
-  bool saved_ = false;
-  int saveAtSheet_ = 0;
-  double saveSeconds_ = 0;
-  bool fileRewritten_ = false;
+  struct SaveDone {
+    int afterSheet;
+    double seconds;
+    bool fileRewritten;
+  };
+  std::vector<SaveDone> saves_;
+  bool saveTimerSet_ = false;  // the next save's moment is set
+  bool saveDue_ = false;       // ... and has come
   double savedMib_ = 0;
 };
 

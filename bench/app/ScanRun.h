@@ -31,6 +31,8 @@ struct RunOptions {
   // Just before that sheet's writer tick is due, the save holds up a pending
   // row; right after a record it would only overlap the timer's wait.
   std::chrono::milliseconds saveAfter{450};
+  // SaveLargeWorkbook: how many saves, after sheets spread evenly over the run.
+  int saves = 1;
   // An experiment, not the product: the input timer made precise, to see what
   // its coarse default costs.
   bool preciseInputTimer = false;

@@ -65,6 +65,10 @@ TEST_F(AuditTest, SheetsThatPiledUpInOneRowAreMerged) {
   // Both merged sheets waited for the same row.
   EXPECT_EQ(r.latencyMs[1], 1300);
   EXPECT_EQ(r.latencyMs[2], 600);
+  ASSERT_EQ(r.findings.size(), 1u) << "only the merged row is a finding";
+  EXPECT_EQ(r.findings[0].row, 2);
+  EXPECT_EQ(r.findings[0].values, 2 * kSheetColumns);
+  EXPECT_EQ(r.findings[0].sheets, (std::vector<int>{1, 2}));
 }
 
 TEST_F(AuditTest, SkippedAndTrailingSheetsAreLost) {
@@ -89,6 +93,11 @@ TEST_F(AuditTest, ARowOfWrongValuesMatchesNothingAndItsSheetIsLost) {
   EXPECT_EQ(r.blocksUnmatched, 1);
   EXPECT_EQ(r.sheetsMatched, 2);
   EXPECT_EQ(r.sheetsLost, 1);
+  ASSERT_EQ(r.findings.size(), 1u);
+  EXPECT_EQ(r.findings[0].row, 2);
+  EXPECT_TRUE(r.findings[0].sheets.empty());
+  EXPECT_EQ(r.findings[0].unmatchedBlocks, 1);
+  EXPECT_TRUE(r.findings[0].firstValues.startsWith("2| | "));
 }
 
 TEST_F(AuditTest, ASheetOutOfOrderOrTooFarAheadIsNotTakenForAMatch) {
