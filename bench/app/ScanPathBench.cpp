@@ -221,6 +221,7 @@ void PrintTable(const QJsonObject& u, const QJsonObject& d, const Options& o) {
   row("sheets merged into another sheet's row", field("sheets_merged"));
   row("rows holding more than one sheet", field("rows_merged"));
   row("rows matching no sheet (66-value blocks)", field("blocks_unmatched"));
+  row("row after the last written one empty", field("nothing_beyond_last_row"));
   row("latency, last byte to row complete: median ms", [](const QJsonObject& r) { return Stat(r, "latency_ms", "median"); });
   row("                                    p99 ms", [](const QJsonObject& r) { return Stat(r, "latency_ms", "p99"); });
   row("                                    max ms", [](const QJsonObject& r) { return Stat(r, "latency_ms", "max"); });
