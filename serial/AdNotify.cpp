@@ -21,12 +21,8 @@
 #define CFW_EVENT_RECEIVED(e) ((void)(e))
 #endif
 
-namespace {
-
-const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
 // One delivery, shared by the waiting dispatcher thread and the event.
-struct DeliveryState {
+struct TApdNotifyWindow::DeliveryState {
   // Guards every field below; the waiting thread sleeps on `finished`.
   std::mutex lock;
   std::condition_variable finished;
@@ -37,6 +33,12 @@ struct DeliveryState {
   bool done = false;
   bool abandoned = false;  // the waiter gave up before it started
 };
+
+namespace {
+
+using DeliveryState = TApdNotifyWindow::DeliveryState;
+
+const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 class NotifyEvent : public QEvent {
  public:
@@ -50,7 +52,7 @@ TApdNotifyWindow::TApdNotifyWindow(Procedure procedure) : procedure_(std::move(p
 
 TApdNotifyWindow::~TApdNotifyWindow() = default;
 
-void TApdNotifyWindow::Post(uint16_t code, uint32_t second, uint32_t third) {
+std::shared_ptr<DeliveryState> TApdNotifyWindow::PostDelivery(uint16_t code, uint32_t second, uint32_t third) {
   auto state = std::make_shared<DeliveryState>();
   auto* e = new NotifyEvent(state);
   {
@@ -62,7 +64,10 @@ void TApdNotifyWindow::Post(uint16_t code, uint32_t second, uint32_t third) {
   }
   CFW_EVENT_POSTED(e);
   QCoreApplication::postEvent(this, e);
+  return state;
 }
+
+void TApdNotifyWindow::Post(uint16_t code, uint32_t second, uint32_t third) { PostDelivery(code, second, third); }
 
 void TApdNotifyWindow::Deliver(uint16_t code, uint32_t second, uint32_t third,
                                std::chrono::milliseconds timeout) {
@@ -70,14 +75,8 @@ void TApdNotifyWindow::Deliver(uint16_t code, uint32_t second, uint32_t third,
     procedure_(code, second, third);
     return;
   }
-  auto state = std::make_shared<DeliveryState>();
-  auto* e = new NotifyEvent(state);
+  const std::shared_ptr<DeliveryState> state = PostDelivery(code, second, third);
   std::unique_lock guard(state->lock);
-  state->code = code;
-  state->second = second;
-  state->third = third;
-  CFW_EVENT_POSTED(e);
-  QCoreApplication::postEvent(this, e);
   if (!state->finished.wait_for(guard, timeout, [&] { return state->done; }) && !state->started) {
     state->abandoned = true;
   }

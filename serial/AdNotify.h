@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 
 #include "serial/AwUser.h"
 
@@ -29,10 +30,14 @@ class TApdNotifyWindow : public QObject, public INotifyTarget {
   // True while a procedure call is on the stack (it must not be deleted then).
   bool Busy() const { return depth_ > 0; }
 
+  struct DeliveryState;  // one delivery, shared by the waiting thread and the event
+
  protected:
   bool event(QEvent* e) override;
 
  private:
+  std::shared_ptr<DeliveryState> PostDelivery(uint16_t code, uint32_t second, uint32_t third);
+
   Procedure procedure_;
   int dropped_ = 0;  // user-interface thread only
   int depth_ = 0;    // nested procedure calls; user-interface thread only

@@ -2,6 +2,7 @@
 
 #include "PtyPeer.h"
 #include "RecordDecoder.h"
+#include "ScratchFiles.h"
 #include "tools/DeviceLink.h"
 #include "tools/MachineSimulator.h"
 #include "tools/PortMapping.h"
@@ -27,26 +28,8 @@ SimulatorConfig Unpaced() {
   return config;
 }
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
 
-std::string Scratch(const std::string& name) {
-  const char* root = std::getenv("CFW_TEST_TMP");
-  const std::string dir = std::string(root ? root : ::testing::TempDir().c_str()) + "/tools";
-  ::mkdir(dir.c_str(), 0755);
-  const std::string path = dir + "/" + name + "-" + std::to_string(::getpid());
-  ::unlink(path.c_str());
-  return path;
-}
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TEST(MachineSimulator, AnswersCommandsOnItsDevice) {
   SimulatorConfig config = Unpaced();

@@ -2,6 +2,7 @@
 
 #include "PtyPeer.h"
 #include "RecordDecoder.h"
+#include "ScratchFiles.h"
 
 #include "app/IniFile.h"
 
@@ -118,19 +119,7 @@ class Program {
   std::string out_;
 };
 
-std::string Scratch(const std::string& name) {
-  const char* root = std::getenv("CFW_TEST_TMP");
-  const std::string dir = std::string(root ? root : ::testing::TempDir().c_str()) + "/tools";
-  ::mkdir(dir.c_str(), 0755);
-  const std::string path = dir + "/" + name + "-" + std::to_string(::getpid());
-  ::unlink(path.c_str());
-  return path;
-}
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
 
 std::vector<std::string> Lines(const std::string& path) {
   std::ifstream in(path);
