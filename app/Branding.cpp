@@ -14,8 +14,6 @@ Branding Branding::ForExecutable(const QString& exePath) {
   return {false, QStringLiteral("Data Collection"), QStringLiteral("DataMachSettings.ini")};
 }
 
-Branding Branding::Current() { return ForExecutable(RunContext::ExecutablePath()); }
-
 QString SettingsFilePath(const QString& exePath) {
   const QFileInfo exe(exePath);
   return exe.absoluteDir().filePath(Branding::ForExecutable(exePath).settingsFileName);

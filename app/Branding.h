@@ -11,7 +11,6 @@ struct Branding {
   QString settingsFileName;  // the settings file's name without folder
 
   static Branding ForExecutable(const QString& exePath);
-  static Branding Current();  // for the running executable (RunContext)
 };
 
 bool IsBrandedExecutableName(const QString& exePath);

@@ -197,9 +197,7 @@ void TfrmMain::SetBubbleItemsEnabled(bool enabled) {
   MultipleBubbleMode1->setEnabled(enabled);
 }
 
-QString TfrmMain::SettingsFilePath() const {
-  return QFileInfo(RunContext::ExecutablePath()).absoluteDir().filePath(SettingsFileName);
-}
+QString TfrmMain::SettingsFilePath() const { return CurrentSettingsFilePath(); }
 
 // ---- start-up and shutdown ----
 

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 
 namespace {
@@ -59,7 +58,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
 
 void TfrmAbout::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+  CentreOnScreen(*this);
   FormShow();
 }
 

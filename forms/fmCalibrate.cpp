@@ -11,7 +11,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 #include <QThread>
 #include <QTimer>
@@ -110,7 +109,7 @@ void TfrmCalibrate::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+  CentreOnScreen(*this);
   Guarded([this] { FormShow(); });
   // Becoming the active window follows the first showing.
   QTimer::singleShot(0, this, [this] { Guarded([this] { FormActivate(); }); });

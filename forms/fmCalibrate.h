@@ -44,7 +44,6 @@ class TfrmCalibrate : public QDialog {
 
   bool IsFourSheetMode() const { return FourSheetMode; }
   bool IsCancelRequested() const { return CancelRequested; }
-  bool IsStoreRequested() const { return StoreRequested; }
 
  protected:
   void showEvent(QShowEvent* event) override;

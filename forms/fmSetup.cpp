@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QScreen>
 #include <QStyle>
 #include <QTimer>
 
@@ -112,7 +111,7 @@ void TfrmSetup::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+  CentreOnScreen(*this);
   // The probe may raise a port error; it is shown and the dialog stays open.
   QTimer::singleShot(0, this, [this] { Guarded([this] { FormShow(); }); });
 }

@@ -59,8 +59,7 @@ class TfrmSetup : public QDialog {
   // when there is none or it cannot be read.
   static double ParseFirmwareVersion(const QString& text);
 
-  // For tests and the trace box.
-  int CurrentPortNumber() const { return PortNumber; }
+  // For tests.
   bool MachineWasFound() const { return MachineFound; }
   const QByteArray& Reply() const { return ReplyBuffer; }
 

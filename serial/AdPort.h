@@ -165,6 +165,7 @@ class TApdCustomComPort : public TApdBaseComponent {
   void FinishClose();
   void OnClosingMessage();
   void ChoosePort();
+  void SetRecorderSwitch(bool trace, TTraceLogState value);
   void ApplyRecorderState(bool trace, TTraceLogState value);
   void ReapplyFlowOptions();
   void Deliver(uint16_t code, uint32_t second, uint32_t third);

@@ -145,24 +145,19 @@ void TApdCustomComPort::SetRS485Mode(bool on) { rs485Mode_ = on; }
 
 // ---- trace and dispatch log ---------------------------------------------------
 
-void TApdCustomComPort::SetTracing(TTraceLogState state) {
-  if (state == tracing_ && !forceApply_) return;
-  if (linkState_ == lsClosing) return;
-  if (linkState_ != lsOpen || !dispatcher_) {
-    tracing_ = state > tlOn ? tlOff : state;
-    return;
-  }
-  ApplyRecorderState(true, state);
-}
+void TApdCustomComPort::SetTracing(TTraceLogState state) { SetRecorderSwitch(true, state); }
 
-void TApdCustomComPort::SetLogging(TTraceLogState state) {
-  if (state == logging_ && !forceApply_) return;
+void TApdCustomComPort::SetLogging(TTraceLogState state) { SetRecorderSwitch(false, state); }
+
+void TApdCustomComPort::SetRecorderSwitch(bool trace, TTraceLogState value) {
+  TTraceLogState& state = trace ? tracing_ : logging_;
+  if (value == state && !forceApply_) return;
   if (linkState_ == lsClosing) return;
   if (linkState_ != lsOpen || !dispatcher_) {
-    logging_ = state > tlOn ? tlOff : state;
+    state = value > tlOn ? tlOff : value;  // a closed port only keeps on or off
     return;
   }
-  ApplyRecorderState(false, state);
+  ApplyRecorderState(trace, value);
 }
 
 void TApdCustomComPort::ApplyRecorderState(bool trace, TTraceLogState value) {

@@ -1,11 +1,11 @@
 #include "serial/AdSelCom.h"
 
+#include "app/DesignFont.h"
+
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "serial/AdExcept.h"
@@ -35,9 +35,7 @@ TComSelectForm::TComSelectForm(QWidget* parent) : QDialog(parent) {
 
   ListPorts();
   adjustSize();
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
+  CentreOnScreen(*this);
 }
 
 void TComSelectForm::ListPorts() {

@@ -1,4 +1,5 @@
 #include "bench/app/ScanRun.h"
+#include "bench/PeakMemory.h"
 
 #include "app/Branding.h"
 #include "app/CellfeedMain.h"
@@ -131,15 +132,6 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 QJsonObject ToJson(const Summary& s) {
   return {{"count", s.count}, {"median", s.median}, {"p99", s.p99}, {"max", s.max}};
-}
-
-long PeakKib() {
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : status.readAll().split('\n')) {
-    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
-  }
-  return -1;
 }
 
 void WriteSettings(const QString& exePath, const std::string& device) {

@@ -11,6 +11,7 @@
 // Prints wall time and peak memory side by side, and the row search alone.
 
 #include "automation/ComObj.h"
+#include "bench/PeakMemory.h"
 #include "spreadsheet/SpreadsheetServer.h"
 #include "spreadsheet/Workbook.h"
 
@@ -29,17 +30,6 @@ namespace {
 
 constexpr int kRows = 65000;
 constexpr int kColumns = 66;
-
-// The process's own peak resident memory. VmHWM starts afresh with each
-// program, unlike ru_maxrss, which Linux carries over from the parent.
-long PeakKib() {
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : status.readAll().split('\n')) {
-    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
-  }
-  return -1;
-}
 
 // Answer-sheet-like content: a row number, then marks and blanks.
 void Generate(const QString& path) {
