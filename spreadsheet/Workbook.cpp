@@ -122,8 +122,6 @@ void Workbook::SaveAs(const QString& path) {
   dirty_ = false;
 }
 
-void Workbook::WriteStream(Biff::ByteSink& sink) const { WriteWorkbookStream(*parts_, sink); }
-
 void Workbook::WriteStoredStream(Biff::ByteSink& sink) {
   if (!encryption_) {
     WriteWorkbookStream(*parts_, sink);

@@ -71,9 +71,8 @@ class Workbook {
   // Wipes the password from memory: the workbook is closed.
   void ForgetPassword();
 
-  // The workbook stream as it is held, decrypted (without the compound file).
-  void WriteStream(Biff::ByteSink& sink) const;
-  // The workbook stream as a save stores it: encrypted again when it was.
+  // The workbook stream as a save stores it (without the compound file):
+  // encrypted again when it was.
   void WriteStoredStream(Biff::ByteSink& sink);
 
  private:

@@ -141,12 +141,6 @@ bool WorkbookEncryption::Unlock(QStringView password) {
   return true;
 }
 
-bool WorkbookEncryption::Unlocked() const { return unlocked_; }
-
-bool WorkbookEncryption::UsesDefaultPassword() const {
-  return unlocked_ && QStringView(password_) == kDefaultWorkbookPassword;
-}
-
 void WorkbookEncryption::Forget() {
   WipeBytes(password_.data(), password_.size() * sizeof(char16_t));
   password_.clear();
@@ -155,8 +149,8 @@ void WorkbookEncryption::Forget() {
 }
 
 void WorkbookEncryption::Decrypt(Bytes& stream) {
-  const std::unique_ptr<StreamCipher> cipher = StreamCipher::Unlock(filePass_, QStringView(password_));
-  if (!cipher) throw StreamError(QStringLiteral("the workbook was decrypted without its password"));
+  const std::unique_ptr<StreamCipher> cipher = unlocked_ ? StreamCipher::Unlock(filePass_, QStringView(password_)) : nullptr;
+  if (!cipher) throw StreamError(QStringLiteral("internal error: the workbook's password is not known"));
   Sink::Walker(*cipher, false).Process(stream.data(), stream.size());
 }
 

@@ -31,8 +31,6 @@ class WorkbookEncryption {
   EncryptionMethod Method() const { return filePass_.method; }
   // Keeps the password when it opens the workbook.
   bool Unlock(QStringView password);
-  bool Unlocked() const;
-  bool UsesDefaultPassword() const;
   // Wipes the password; the workbook can no longer be saved encrypted.
   void Forget();
 
