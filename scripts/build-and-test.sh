@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build, the whole suite again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the serial tests under
-# ThreadSanitizer, and the fuzz targets for a bounded time.
+# ThreadSanitizer, and the fuzz targets' fixed-seed run (scripts/run-fuzzers.sh).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"

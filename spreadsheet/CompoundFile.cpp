@@ -3,6 +3,7 @@
 
 #include "spreadsheet/CompoundFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -105,8 +106,47 @@ QString NotCompoundReason(const uint8_t* head, size_t size) {
   return QStringLiteral("it is not an Excel workbook (no compound document signature)");
 }
 
-CompoundDocument ReadFrom(GsfInput* input, Bytes& workbook) {
-  const gsf_off_t fileSize = gsf_input_size(input);
+// libgsf reads the siblings of the root directory entry (only a damaged
+// file has any) as entries without a parent and never frees them: a leak on
+// every open. It ignores them otherwise, so such a file goes to libgsf as a
+// copy with those two links cleared. Empty when the file needs no mending.
+std::vector<uint8_t> WithoutRootSiblings(GsfInput* input, gsf_off_t fileSize) {
+  constexpr gsf_off_t kHeaderSize = 512;
+  constexpr gsf_off_t kEntrySize = 128;
+  constexpr gsf_off_t kSiblingLinks = 0x44;  // left, then right sibling
+  constexpr uint32_t kNoStream = 0xFFFFFFFF;
+  uint8_t header[kHeaderSize];
+  if (fileSize < kHeaderSize || gsf_input_seek(input, 0, G_SEEK_SET) || !gsf_input_read(input, sizeof header, header) ||
+      !std::equal(kSignature, kSignature + sizeof kSignature, header)) {
+    return {};
+  }
+  const unsigned shift = U16(header + 0x1E);
+  if (shift < 6 || shift > 30) return {};  // libgsf refuses the file
+  // Sectors count from the end of the header's sector; the directory's
+  // first sector starts with the root entry.
+  const gsf_off_t sectorSize = gsf_off_t{1} << shift;
+  const gsf_off_t root = std::max(kHeaderSize, sectorSize) + (gsf_off_t{U32(header + 0x30)} << shift);
+  uint8_t links[8];
+  if (root + kEntrySize > fileSize || gsf_input_seek(input, root + kSiblingLinks, G_SEEK_SET) ||
+      !gsf_input_read(input, sizeof links, links) || (U32(links) == kNoStream && U32(links + 4) == kNoStream)) {
+    return {};
+  }
+  std::vector<uint8_t> copy(static_cast<size_t>(fileSize));
+  gsf_input_seek(input, 0, G_SEEK_SET);
+  for (gsf_off_t done = 0; done < fileSize;) {
+    const size_t take = static_cast<size_t>(std::min<gsf_off_t>(kChunk, fileSize - done));
+    if (!gsf_input_read(input, take, copy.data() + done)) return {};
+    done += static_cast<gsf_off_t>(take);
+  }
+  std::fill_n(copy.begin() + root + kSiblingLinks, sizeof links, uint8_t{0xFF});
+  return copy;
+}
+
+CompoundDocument ReadFrom(GsfInput* source, Bytes& workbook) {
+  const gsf_off_t fileSize = gsf_input_size(source);
+  const std::vector<uint8_t> mended = WithoutRootSiblings(source, fileSize);
+  GPtr<GsfInput> mendedInput(mended.empty() ? nullptr : gsf_input_memory_new(mended.data(), fileSize, FALSE));
+  GsfInput* input = mendedInput ? mendedInput.get() : source;
   GErrorHolder error;
   GPtr<GsfInfile> root(gsf_infile_msole_new(input, &error.error));
   if (!root) {
