@@ -78,10 +78,10 @@ class WindowProbe : public QObject {
     connect(window_.tmrInputVal, &QTimer::timeout, this, [this] { TickEnded(); });
     // The window's own handler, with a time stamp around it.
     window_.ApdComPort1->SetOnTriggerAvail([this](TApdCustomComPort& port, uint16_t count) {
-      const qsizetype before = window_.PendingColumns.size();
+      const std::size_t before = window_.PendingSheets.Size();
       window_.ApdComPort1TriggerAvail(port, count);
-      const qsizetype added = window_.PendingColumns.size() - before;
-      if (added > 0) decodes.push_back({Clock::now(), static_cast<int>((added + kSheetColumns - 1) / kSheetColumns)});
+      const std::size_t added = window_.PendingSheets.Size() - before;
+      if (added > 0) decodes.push_back({Clock::now(), static_cast<int>(added)});
     });
   }
   ~WindowProbe() override {
@@ -255,8 +255,8 @@ class Run {
             ScheduleSave(delivered);
             SaveIfDue();
           }
-          return delivered >= options_.sheets && !window_->tmrInputVal->isActive() && window_->PendingColumns.isEmpty() &&
-                 window_->HeldRows.empty() && Clock::now() - lastChange > kQuietAtEnd;
+          return delivered >= options_.sheets && !window_->tmrInputVal->isActive() && window_->PendingSheets.Empty() &&
+                 Clock::now() - lastChange > kQuietAtEnd;
         },
         limit);
   }
