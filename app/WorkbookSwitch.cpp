@@ -3,7 +3,7 @@
 #include "app/CellfeedMain.h"
 #include "app/CrashJournal.h"
 #include "app/JournalRecovery.h"
-#include "app/UiServices.h"
+#include "uikit/UiServices.h"
 #include "automation/ComObj.h"
 
 #include <QDateTime>

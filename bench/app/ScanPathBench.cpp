@@ -34,7 +34,7 @@
 // The pre-filled workbooks are made once through the server's late-bound calls
 // and kept in WORKDIR (default: the current folder) for later runs.
 
-#include "app/CellfeedApplication.h"
+#include "uikit/CellfeedApplication.h"
 #include "automation/ComObj.h"
 #include "bench/app/BenchLoad.h"
 #include "bench/app/ScanRun.h"

@@ -7,10 +7,10 @@
 //
 //   scan_child EXE_DIR WORKBOOK
 
-#include "app/CellfeedApplication.h"
+#include "uikit/CellfeedApplication.h"
 #include "app/CellfeedMain.h"
-#include "app/RunContext.h"
-#include "app/UiServices.h"
+#include "settings/RunContext.h"
+#include "uikit/UiServices.h"
 #include "spreadsheet/SpreadsheetServer.h"
 
 #include <QAction>

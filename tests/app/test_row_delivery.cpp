@@ -2,7 +2,7 @@
 // one row, journaled first; a sheet that can never be written is kept apart
 // and holds nothing up; journaled sheets go back at the first empty rows,
 // never over data.
-#include "tests/support/AutomationSpy.h"
+#include "AutomationSpy.h"
 #include "TempDir.h"
 #include "app/CrashJournal.h"
 #include "app/JournalRecovery.h"
