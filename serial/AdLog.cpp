@@ -65,10 +65,10 @@ std::tm LocalTimeNow() {
 
 // "%07.7d" of the milliseconds with a point before the last three digits.
 std::string TimeText(std::uint32_t ms) {
-  // Whole seconds (at least four digits) and milliseconds: the same text, in
-  // one step (inserting the point afterwards trips GCC's -O3 overlap check).
-  char text[24];
-  std::snprintf(text, sizeof text, "%04u.%03u", static_cast<unsigned>(ms / 1000), static_cast<unsigned>(ms % 1000));
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%07u", static_cast<unsigned>(ms));
+  std::string text = digits;
+  text.insert(text.size() - 3, ".");
   return text;
 }
 

@@ -202,7 +202,8 @@ class Run {
     Progress(QStringLiteral("scanning from row %1").arg(startRow_));
     if (Scheduled()) {
       // The machine goes on whatever the program does: its sheets come from a thread of their own.
-      machine_->WaitFor([](const machine_sim::SimulatorStatus& s) { return s.modeChosen; }, std::chrono::seconds(10));
+      // The mode command follows the acknowledgement, which the UI thread's loop handles.
+      PumpUntil([this] { return machine_->Status().modeChosen; }, std::chrono::seconds(10));
       machine_sim::MachineSimulator* machine = machine_.get();
       schedule_ = std::make_unique<SheetSchedule>(
           SheetSchedule::SteadyBurstSteady(options_.sheets, options_.scanInterval, options_.burstSheets, options_.burstWindow),
