@@ -7,7 +7,9 @@
 //
 // One line per entry, UTF-8, fields separated by tabs, tabs and line ends
 // inside values escaped. A line is taken only when it is whole, so a write
-// cut short by a crash leaves the entries before it readable.
+// cut short by a crash leaves the entries before it readable. The file holds
+// the workbook's path and the sheets' values, nothing else: no password or
+// key of a workbook ever goes into it.
 
 #include <QDateTime>
 #include <QString>

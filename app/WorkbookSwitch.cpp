@@ -112,8 +112,9 @@ void WorkbookSwitch::OfferJournal(Offer offer) {
     return;
   }
   if (offer == Offer::Ask && !Ask(w_.CurrentFile, static_cast<int>(missing.size()))) {
-    KeepApart(w_.CurrentFile, missing, {});
+    const QString csv = KeepApart(w_.CurrentFile, missing);
     w_.Journal->Retire();
+    TellKept(w_.CurrentFile, static_cast<int>(missing.size()), csv, {});
     return;
   }
   // Back in the workbook but not saved yet: the journal keeps them where they are now.
@@ -128,14 +129,18 @@ bool WorkbookSwitch::Ask(const QString& workbookPath, int count) {
   return UiServices::AskQuestion(text, {Answer::Yes, Answer::No}) == Answer::Yes;
 }
 
-void WorkbookSwitch::KeepApart(const QString& workbookPath, const std::vector<JournalSheet>& sheets, const QString& why) {
+QString WorkbookSwitch::KeepApart(const QString& workbookPath, const std::vector<JournalSheet>& sheets) {
   const QString csv = KeptSheetsPath(
       workbookPath, QStringLiteral("not restored %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH-mm-ss"))));
   AppendSheetsCsv(csv, sheets);
-  UiServices::ShowMessage(MessageKind::Information,
-                          why + QStringLiteral("The %1 scanned for '%2' %3 kept in '%4'.")
-                                    .arg(CountOfSheets(static_cast<int>(sheets.size())), Shown(workbookPath),
-                                         sheets.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"), Shown(csv)));
+  return csv;
+}
+
+void WorkbookSwitch::TellKept(const QString& workbookPath, int count, const QString& csv, const QString& why) {
+  UiServices::ShowMessage(MessageKind::Information, why + QStringLiteral("The %1 scanned for '%2' %3 kept in '%4'.")
+                                                              .arg(CountOfSheets(count), Shown(workbookPath),
+                                                                   count == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                                                                   Shown(csv)));
 }
 
 void WorkbookSwitch::OfferJournalsAtStart() {
@@ -155,10 +160,12 @@ void WorkbookSwitch::OfferJournalsAtStart() {
         continue;
       }
     } else {
-      if (!journal->sheets.empty()) {
-        KeepApart(journal->workbookPath, journal->sheets, QStringLiteral("The workbook '%1' is gone.  ").arg(Shown(journal->workbookPath)));
-      }
+      const QString csv = journal->sheets.empty() ? QString() : KeepApart(journal->workbookPath, journal->sheets);
       QFile::remove(file);
+      if (!csv.isEmpty()) {
+        TellKept(journal->workbookPath, static_cast<int>(journal->sheets.size()), csv,
+                 QStringLiteral("The workbook '%1' is gone.  ").arg(Shown(journal->workbookPath)));
+      }
       continue;
     }
     if (missing.empty()) {
@@ -168,8 +175,9 @@ void WorkbookSwitch::OfferJournalsAtStart() {
     if (Ask(journal->workbookPath, static_cast<int>(missing.size()))) {
       OpenWorkbook(journal->workbookPath, false, Offer::Restore);
     } else {
-      KeepApart(journal->workbookPath, missing, {});
-      QFile::remove(file);
+      const QString csv = KeepApart(journal->workbookPath, missing);
+      QFile::remove(file);  // kept in the file now: never asked about again
+      TellKept(journal->workbookPath, static_cast<int>(missing.size()), csv, {});
     }
   }
 }

@@ -42,8 +42,10 @@ class WorkbookSwitch {
   // The current workbook's journal against the workbook: what is missing is
   // offered back (or, with Restore, put back without asking).
   void OfferJournal(Offer offer);
-  // Keeps the sheets in a file of their own and tells the user its name.
-  void KeepApart(const QString& workbookPath, const std::vector<struct JournalSheet>& sheets, const QString& why);
+  // Keeps the sheets in a file of their own; returns its name.
+  QString KeepApart(const QString& workbookPath, const std::vector<struct JournalSheet>& sheets);
+  // Tells the user where they are, after `why`.
+  void TellKept(const QString& workbookPath, int count, const QString& csv, const QString& why);
   bool Ask(const QString& workbookPath, int count);
 
   TfrmMain& w_;

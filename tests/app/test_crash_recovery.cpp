@@ -98,6 +98,8 @@ TEST_F(RecoveryTest, NoKeepsTheSheetsInAFileWhoseNameIsShown) {
   const QString path = Made("class.xls", {"head"});
   Crashed(path, {Entry(1, 2, {"a1", "a,2"}), Entry(2, 3, {"b1"})});
   h.ui.answers = {Answer::No};
+  bool journalGoneBeforeTheMessage = false;
+  h.ui.onMessage = [&](const ShownMessage&) { journalGoneBeforeTheMessage = !QFile::exists(CrashJournal::PathFor(path)); };
   TfrmMain& w = h.Start();
   ASSERT_EQ(h.ui.questions.size(), 1u);
   EXPECT_TRUE(w.CurrentFile.isEmpty());
@@ -112,6 +114,7 @@ TEST_F(RecoveryTest, NoKeepsTheSheetsInAFileWhoseNameIsShown) {
   ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << csv.toStdString();
   EXPECT_EQ(file.readAll(), "a1,\"a,2\"\r\nb1\r\n");
   EXPECT_FALSE(QFile::exists(CrashJournal::PathFor(path)));
+  EXPECT_TRUE(journalGoneBeforeTheMessage) << "killed while the box is open, nothing is asked twice";
   EXPECT_EQ(WorkbookReader(path).Cell(2, 1), "") << "the workbook is left as it was";
   h.Stop();
   EXPECT_TRUE(QFile::exists(csv)) << "declining never destroys them";
