@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 
 namespace {
 
@@ -24,12 +25,16 @@ QString DescribeSheet(qint64 number, const QDateTime& scannedAt) {
 }
 
 void RowDelivery::WriteDue(SheetQueue& queue, const RowTarget& target, SheetQueue::Clock::time_point now) {
+  if (busy_) return;
+  const QScopedValueRollback busy(busy_, true);
   while (queue.FrontDue(now)) {
     if (!WriteFront(queue, target, now)) return;
   }
 }
 
 void RowDelivery::WriteAll(SheetQueue& queue, const RowTarget& target) {
+  if (busy_) return;
+  const QScopedValueRollback busy(busy_, true);
   // Passing failures are tried again at once: nothing may stay behind for this workbook.
   while (!queue.Empty()) {
     if (!WriteFront(queue, target, SheetQueue::Clock::now())) queue.Front().due = SheetQueue::Clock::now();
@@ -37,6 +42,8 @@ void RowDelivery::WriteAll(SheetQueue& queue, const RowTarget& target) {
 }
 
 void RowDelivery::KeepAll(SheetQueue& queue, const QString& workbookPath, const QString& reason) {
+  if (busy_) return;
+  const QScopedValueRollback busy(busy_, true);
   while (!queue.Empty()) {
     const PendingSheet sheet = queue.TakeFront();
     Keep(sheet, workbookPath, 0, reason);

@@ -49,6 +49,9 @@ class RowDelivery {
 
   Report report_;
   std::set<QString> journalFailureShown_;  // by journal file: one message until it works again
+  // A message box runs a nested event loop, in which the row writer may tick:
+  // the sheet being written stays this call's alone, written once.
+  bool busy_ = false;
 };
 
 // "Sheet 7 (scanned at 10:42:13)": how messages name a scanned sheet.
