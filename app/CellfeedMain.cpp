@@ -10,7 +10,7 @@
 #include "uikit/ScreenCursor.h"
 #include "app/SheetRowWriter.h"
 #include "app/SheetRecordDecoder.h"
-#include "automation/ComObj.h"
+#include "app/WorkbookSwitch.h"
 #include "forms/fmSetup.h"
 #include "serial/AdPort.h"
 #include "serial/PortMap.h"
@@ -26,6 +26,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QScopeGuard>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QToolButton>
 
@@ -35,7 +36,6 @@ constexpr int kClientWidth = 375;
 constexpr int kClientHeight = 34;
 constexpr int kButtonSize = 34;
 
-const QString kSpreadsheetProgId = QStringLiteral("Excel.Application");
 const QString kWorkbookFilter = QStringLiteral("Excel Files (*.xls)|*.xls");
 
 const QColor kNotActiveColour(255, 0, 0);
@@ -55,7 +55,8 @@ QToolButton* MakeGlyphButton(QWidget* parent, const QString& name, const QString
 
 }  // namespace
 
-TfrmMain::TfrmMain() {
+TfrmMain::TfrmMain()
+    : Delivery([](const QString& message) { UiServices::ShowMessage(MessageKind::Error, message); }) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::CustomizeWindowHint);
@@ -77,7 +78,7 @@ TfrmMain::TfrmMain() {
   CreatePort();
 
   // FormCreate: the lists start empty, the row writer is stopped, scanning is off.
-  PendingColumns.clear();
+  PendingSheets.Clear();
   tmrInputVal->stop();
   ScanningActive = false;
 }
@@ -217,6 +218,7 @@ void TfrmMain::FormShow() {
   UiServices::ShowMessage(MessageKind::Information,
                           QStringLiteral("Make sure that all Excel spreadsheets are closed prior to opening any with this "
                                          "application."));
+  WorkbookSwitch(*this).OfferJournalsAtStart();
 }
 
 void TfrmMain::ApplyBranding() {
@@ -272,9 +274,9 @@ void TfrmMain::FormDestroy() {
   // waiting for the row writer is written first, so the save covers it.
   ApdComPort1->SetOnTriggerAvail(nullptr);
   tmrCommDetect->stop();
-  if (tmrInputVal->isActive() || !HeldRows.empty()) Guarded([this] { tmrInputValTimer(); });
   tmrInputVal->stop();
-  PendingColumns.clear();
+  Guarded([this] { WorkbookSwitch(*this).WriteWaitingSheets(); });
+  PendingSheets.Clear();
   RecentFiles.TrimToStored();
   try {
     IniFile ini(SettingsFilePath());
@@ -298,6 +300,8 @@ void TfrmMain::StartScanning1Click() {
   SetBubbleItemsEnabled(false);
   try {
     CurrentRow = FindFirstEmptyRow(ExcelApp, WorkSheets);
+    RowKnown = true;
+    ArmRowWriter();  // sheets that waited for the search
   } catch (...) {
     // The row found earlier may belong to another workbook now: stop rather
     // than go on writing there.
@@ -327,8 +331,14 @@ void TfrmMain::Setup1Click() {
     UiServices::ShowMessage(MessageKind::Information, QStringLiteral("Scanning is active. Cannot Calibrate."));
     return;
   }
-  // Whatever way the dialog ends, also by an error, the port's data comes back here.
-  const auto reinstall = qScopeGuard([this] { InstallPortHandler(); });
+  // Whatever way the dialog ends, also by an error, the port's data comes back
+  // here. The presence monitor rests meanwhile: the dialog tries other ports.
+  const bool monitoring = tmrCommDetect->isActive();
+  tmrCommDetect->stop();
+  const auto reinstall = qScopeGuard([this, monitoring] {
+    InstallPortHandler();
+    if (monitoring) tmrCommDetect->start();
+  });
   auto setup = std::make_unique<TfrmSetup>(this);
   setup->ComPort = ApdComPort1.get();
   setup->SetPortNumber(PortNumber);
@@ -352,17 +362,7 @@ void TfrmMain::Exit1Click() { QCoreApplication::quit(); }
 
 void TfrmMain::New1Click() {
   const auto path = UiServices::GetFileName({true, QStringLiteral("xls"), kWorkbookFilter});
-  if (!path) return;
-  StopScanning1Click();
-  if (ExcelApp.IsEmpty()) {
-    ExcelApp = CreateOleObject(kSpreadsheetProgId);
-    ExcelApp.Put(QStringLiteral("Visible"), true);
-  }
-  const OleVariant workbook = ExcelApp.Get(QStringLiteral("Workbooks")).Get(QStringLiteral("Add"));
-  workbook.Call(QStringLiteral("SaveAs"), {*path});
-  CurrentFile = *path;
-  WorkSheets = ExcelApp.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets"));
-  AddRecentFile(*path);
+  if (path) WorkbookSwitch(*this).New(*path);
 }
 
 void TfrmMain::Open1Click() {
@@ -374,43 +374,41 @@ void TfrmMain::Save1Click() {
   if (!WorkSheets.Get(QStringLiteral("Item"), {1}).Get(QStringLiteral("ProtectionMode")).ToBool())
     WorkSheets.Get(QStringLiteral("Item"), {1}).Call(QStringLiteral("Protect"));
   ExcelApp.Call(QStringLiteral("Save"));
+  WorkbookSwitch(*this).Saved();
 }
 
 void TfrmMain::RecentClick(const QAction* item) { OpenWorkbook(item->data().toString()); }
 
-void TfrmMain::OpenWorkbook(const QString& path) {
-  ExcelApp = CreateOleObject(kSpreadsheetProgId);
-  ExcelApp.Put(QStringLiteral("Visible"), true);
-  ExcelApp.Get(QStringLiteral("Workbooks")).Call(QStringLiteral("Open"), {path, false});
-  CurrentFile = path;
-  WorkSheets = ExcelApp.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets"));
-  AddRecentFile(path);
-  StartScanning1Click();
-}
+void TfrmMain::OpenWorkbook(const QString& path) { WorkbookSwitch(*this).Open(path); }
 
 void TfrmMain::AddRecentFile(const QString& path) { RecentFiles.Add(path); }
+
+void TfrmMain::StoreRecentFiles() {
+  IniFile ini(SettingsFilePath());
+  RecentFiles.StoreNewest(ini);
+}
 
 // ---- the row writer ----
 
 void TfrmMain::tmrInputValTimer() {
   tmrInputVal->stop();
-  // Records that arrive meanwhile belong to this row.
-  QCoreApplication::processEvents();
-  // A record decoded during that step has started the timer again; its values
-  // go into this row, so its own tick must not write an empty one.
-  if (PendingRecords > 0) {
-    tmrInputVal->stop();
-    HeldRows.push_back(PendingColumns);
-  }
-  PendingColumns.clear();
-  PendingRecords = 0;
-  // A row stays queued until it is written whole; a failure leaves it (and any
-  // behind it) for the next tick, never merged with the next sheet's values.
-  while (!HeldRows.empty()) {
-    WriteSheetRow(ExcelApp, CurrentRow, HeldRows.front());
-    HeldRows.pop_front();
-    ++CurrentRow;
-  }
+  if (writingRows_) return;  // entered from a box of the running tick, which re-arms the timer
+  const auto rearm = qScopeGuard([this] { ArmRowWriter(); });  // runs once busy has ended
+  const QScopedValueRollback busy(writingRows_, true);
+  // Waiting events run first (not the user's: no command may switch the
+  // workbook under the tick). A record decoded meanwhile gets a row of its own.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (RowKnown) Delivery.WriteDue(PendingSheets, CurrentTarget(), SheetQueue::Clock::now());
+}
+
+RowTarget TfrmMain::CurrentTarget() {
+  if (!Journal) Journal = std::make_unique<CrashJournal>(CurrentFile);
+  return {WorkSheets, CurrentFile, CurrentRow, *Journal};
+}
+
+void TfrmMain::ArmRowWriter() {
+  if (writingRows_ || !RowKnown) return;  // the running tick re-arms; without a row nothing is due
+  if (const std::optional<int> wait = PendingSheets.MsUntilDue(SheetQueue::Clock::now())) tmrInputVal->start(*wait);
 }
 
 // ---- the machine ----
@@ -418,9 +416,10 @@ void TfrmMain::tmrInputValTimer() {
 void TfrmMain::ApdComPort1TriggerAvail(TApdCustomComPort& /*CP*/, uint16_t Count) {
   for (uint16_t i = 0; i < Count; ++i) ReplyBuffer.append(static_cast<char>(ApdComPort1->ReadChar()));
   const BubbleMode mode = MultipleBubbleMode1->isChecked() ? BubbleMode::Multiple : BubbleMode::Single;
-  const ReplyOutcome outcome = ClassifyReplyBuffer(ReplyBuffer, ScanningActive, mode, PendingColumns);
-  PendingRecords += outcome.recordsDecoded;
-  if (outcome.recordsDecoded > 0 && !tmrInputVal->isActive()) tmrInputVal->start();  // a running interval goes on
+  ReplyOutcome outcome = ClassifyReplyBuffer(ReplyBuffer, ScanningActive, mode);
+  const SheetQueue::Clock::time_point now = SheetQueue::Clock::now();
+  for (QStringList& record : outcome.records) PendingSheets.Add(std::move(record), now);
+  if (!outcome.records.empty() && !tmrInputVal->isActive()) ArmRowWriter();  // a running interval goes on
   if (outcome.acknowledgement) {
     if (ModeCommandPending) {
       ModeCommandPending = false;
@@ -433,7 +432,8 @@ void TfrmMain::ApdComPort1TriggerAvail(TApdCustomComPort& /*CP*/, uint16_t Count
 void TfrmMain::tmrCommDetectTimer() {
   tmrCommDetect->stop();  // no second check while this one's box is open
   const auto restart = qScopeGuard([this] { tmrCommDetect->start(); });
-  const int port = ApdComPort1->ComNumber();
+  // The machine's configured port, not one the setup dialog tried last.
+  const int port = PortNumber;
   const std::string wanted = "COM" + std::to_string(port);
   bool present = false;
   for (const std::string& name : SerialPortsPresent()) present = present || name == wanted;

@@ -3,14 +3,16 @@
 // scanning status label, with an About button and a menu bar that carries every
 // command. It owns everything that lives for the whole run.
 
+#include "app/CrashJournal.h"
 #include "app/RecentFiles.h"
+#include "app/RowDelivery.h"
+#include "app/SheetQueue.h"
 #include "automation/OleVariant.h"
 
 #include <QMainWindow>
 #include <QStringList>
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 class QAction;
@@ -63,18 +65,21 @@ class TfrmMain : public QMainWindow {
   bool ScanningActive = false;
   bool ModeCommandPending = false;
   QByteArray ReplyBuffer;
-  QStringList PendingColumns;
-  // Records whose values are in PendingColumns: a tick without one writes no row.
-  int PendingRecords = 0;
+  // Decoded sheets waiting for the row writer: each becomes its own row.
+  SheetQueue PendingSheets;
   QString CurrentFile;
   int CurrentRow = 0;
+  // CurrentRow was found by a search in the current workbook; until then no
+  // row is written into it.
+  bool RowKnown = false;
 
-  // Workbook state: the spreadsheet application and the active workbook's sheets.
+  // Workbook state: the spreadsheet application and the current workbook's
+  // sheets, which rows are written into.
   OleVariant ExcelApp;
   OleVariant WorkSheets;
-  // Sheets whose row could not be written; each is written as its own row at the
-  // next tick, before the values that arrived since.
-  std::deque<QStringList> HeldRows;
+  // The current workbook's crash journal (none before the first workbook).
+  std::unique_ptr<CrashJournal> Journal;
+  RowDelivery Delivery;
 
   // Commands, as the menus run them.
   void StartScanning1Click();
@@ -91,6 +96,12 @@ class TfrmMain : public QMainWindow {
   void RecentClick(const QAction* item);
   void OpenWorkbook(const QString& path);
   void AddRecentFile(const QString& path);
+  // The ten newest recent files into the settings file, at once.
+  void StoreRecentFiles();
+  // Where rows go now: the current workbook, its next row and its journal.
+  RowTarget CurrentTarget();
+  // Keeps the input timer running for the first waiting sheet.
+  void ArmRowWriter();
 
   // The row writer: the input timer's tick.
   void tmrInputValTimer();
@@ -123,4 +134,5 @@ class TfrmMain : public QMainWindow {
   void InstallPortHandler();
 
   bool shown_ = false;
+  bool writingRows_ = false;  // a tick is running; one entered from its boxes leaves the rows to it
 };

@@ -2,6 +2,8 @@
 
 #include "settings/IniFile.h"
 
+#include <algorithm>
+
 namespace {
 const QString kSection = QStringLiteral("FEED");
 QString KeyFor(int index) { return QStringLiteral("Recent%1").arg(index); }
@@ -30,4 +32,9 @@ void RecentFileList::TrimToStored() {
 
 void RecentFileList::Store(IniFile& ini) const {
   for (int i = 0; i < Count(); ++i) ini.WriteString(kSection, KeyFor(i), paths_[i]);
+}
+
+void RecentFileList::StoreNewest(IniFile& ini) const {
+  const int first = std::max(0, Count() - kStoredEntries);
+  for (int i = first; i < Count(); ++i) ini.WriteString(kSection, KeyFor(i - first), paths_[i]);
 }

@@ -23,6 +23,9 @@ class RecentFileList {
   void TrimToStored();
   // Writes entry i as "Recent<i>" under "FEED"; keys beyond the last are left alone.
   void Store(IniFile& ini) const;
+  // The same for the ten newest entries, leaving the list as it is: so that
+  // a run that ends without its shutdown steps still has its recent files.
+  void StoreNewest(IniFile& ini) const;
 
  private:
   QStringList paths_;

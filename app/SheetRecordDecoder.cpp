@@ -19,7 +19,7 @@ void DecodeSheetRecord(const QByteArray& record, BubbleMode mode, QStringList& c
   }
 }
 
-ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, BubbleMode mode, QStringList& columns) {
+ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, BubbleMode mode) {
   ReplyOutcome outcome;
   bool afterRecord = false;
   while (!buffer.isEmpty()) {
@@ -44,8 +44,9 @@ ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, Bubble
       break;
     }
     if (scanningActive) {
+      QStringList columns;
       DecodeSheetRecord(buffer.left(end), mode, columns);
-      ++outcome.recordsDecoded;
+      outcome.records.push_back(std::move(columns));
     }
     // Records pile up in one event while the window is busy: every one counts.
     // The record's line end is its trailer; what follows is a new buffer.

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 enum class BubbleMode { Multiple, Single };
 
@@ -21,8 +22,8 @@ QString DecodeBubbleByte(uint8_t byte);
 void DecodeSheetRecord(const QByteArray& record, BubbleMode mode, QStringList& columns);
 
 struct ReplyOutcome {
-  bool acknowledgement = false;  // a reply beginning with "K" was consumed
-  int recordsDecoded = 0;        // complete records appended to the columns
+  bool acknowledgement = false;      // a reply beginning with "K" was consumed
+  std::vector<QStringList> records;  // the column values of each complete record, in order
 };
 
 // Classifies the whole reply buffer once all of an event's bytes are in it.
@@ -30,5 +31,6 @@ struct ReplyOutcome {
 // starting with "." is dropped; every complete record (up to an "E") is decoded
 // while scanning is active, else dropped; what follows its line end is taken
 // only as a further record or reply (an unfinished record starting with "S" is
-// kept for the next event); anything else is noise and dropped.
-ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, BubbleMode mode, QStringList& columns);
+// kept for the next event); anything else is noise and dropped. The machine
+// sends one record per sheet, so records are never joined.
+ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, BubbleMode mode);

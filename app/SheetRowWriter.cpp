@@ -21,8 +21,25 @@ int FindFirstEmptyRow(const OleVariant& excelApp, OleVariant& workSheets) {
   return row;
 }
 
-void WriteSheetRow(const OleVariant& excelApp, int row, const QStringList& values) {
+void WriteSheetRow(const OleVariant& workSheets, int row, const QStringList& values) {
+  const OleVariant sheet = workSheets.Get(QStringLiteral("Item"), {1});
+  const auto put = [&](int column, const QString& text) {
+    sheet.Get(QStringLiteral("Cells"), {row, column}).Put(QStringLiteral("Value"), text);
+  };
   const int count = static_cast<int>(values.size());
-  for (int k = 1; k <= count; ++k) Cell(excelApp, row, k).Put(QStringLiteral("Value"), values[k - 1]);
-  for (int k = count + 1; k <= kFilledColumns; ++k) Cell(excelApp, row, k).Put(QStringLiteral("Value"), QStringLiteral(" "));
+  for (int k = 1; k <= count; ++k) put(k, values[k - 1]);
+  for (int k = count + 1; k <= kFilledColumns; ++k) put(k, QStringLiteral(" "));
+}
+
+std::optional<QString> LastingRowProblem(const OleVariant& workSheets, int row, const QStringList& values) {
+  if (values.size() > kSheetColumns) {
+    return QStringLiteral("the sheet has %1 values, more than the %2 columns of a worksheet").arg(values.size()).arg(kSheetColumns);
+  }
+  if (row < 1 || row > kSheetRows) return QStringLiteral("row %1 is outside the worksheet (1 to %2)").arg(row).arg(kSheetRows);
+  try {
+    workSheets.Get(QStringLiteral("Item"), {1});
+  } catch (const std::exception& gone) {
+    return QString::fromUtf8(gone.what());
+  }
+  return std::nullopt;
 }

@@ -1,16 +1,19 @@
 #pragma once
-// Writing decoded sheets into the first sheet of the active workbook, through
-// the spreadsheet's late-bound calls only: the search for the first empty row
+// Writing decoded sheets into the first sheet of a workbook, through the
+// spreadsheet's late-bound calls only: the search for the first empty row
 // where scanning starts, and the writing of one row.
 
 #include "automation/OleVariant.h"
 
 #include <QStringList>
 
+#include <optional>
 #include <stdexcept>
 
 inline constexpr int kRowSearchLimit = 65500;  // the search never accepts this row
 inline constexpr int kFilledColumns = 66;      // rows are filled up to column BN
+inline constexpr int kSheetColumns = 256;      // the columns of an .xls worksheet
+inline constexpr int kSheetRows = 65536;       // and its rows
 
 class EImportSheetFull : public std::runtime_error {
  public:
@@ -22,7 +25,12 @@ class EImportSheetFull : public std::runtime_error {
 // empty. Only emptiness counts: a single space is a filled cell.
 int FindFirstEmptyRow(const OleVariant& excelApp, OleVariant& workSheets);
 
-// Writes the values into the row, column 1 first, as text, then single spaces
-// up to column 66. Every cell is reached afresh from the application, so the
-// row goes to sheet 1 of whichever workbook is active now.
-void WriteSheetRow(const OleVariant& excelApp, int row, const QStringList& values);
+// Writes the values into the row of sheet 1 of the workbook whose sheet
+// collection is given, column 1 first, as text, then single spaces up to
+// column 66. The collection belongs to one workbook, so the row goes there
+// whichever workbook the application has made active meanwhile.
+void WriteSheetRow(const OleVariant& workSheets, int row, const QStringList& values);
+
+// Why the values can never be written into that row, or nullopt: more values
+// than a worksheet has columns, a row outside the sheet, a workbook that is gone.
+std::optional<QString> LastingRowProblem(const OleVariant& workSheets, int row, const QStringList& values);

@@ -1,11 +1,14 @@
 #include "spreadsheet/AtomicFile.h"
 
+#include "spreadsheet/StaleTemporaries.h"
+
 #include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,12 +72,12 @@ QString ErrorText(int error) { return QString::fromLocal8Bit(std::strerror(error
 void AtomicFile::SimulateDiskFullAfter(std::optional<size_t> bytes) { diskFullAfter = bytes; }
 
 AtomicFile::AtomicFile(const QString& target) : target_(QFileInfo(target).absoluteFilePath()) {
-  const QFileInfo info(target_);
-  QByteArray pattern = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                         QStringLiteral(".XXXXXX"));
+  QByteArray pattern = QFile::encodeName(StaleTemporaries::TemplateFor(target_));
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) Fail(QStringLiteral("the folder cannot be written to"), errno);
   temporary_ = QFile::decodeName(pattern);
+  // Held until the descriptor closes: another save's clean-up sees this one is alive.
+  flock(fd_, LOCK_EX | LOCK_NB);
 
   // The new file keeps the old one's permissions, or gets the usual ones.
   struct stat old {};
@@ -122,9 +125,12 @@ void AtomicFile::Commit() {
   }
   committed_ = true;
   // Make the rename itself durable.
-  const int dir = open(QFile::encodeName(QFileInfo(target_).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const QString folder = QFileInfo(target_).absolutePath();
+  const int dir = open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     fsync(dir);
     close(dir);
   }
+  // What earlier saves that were killed left behind.
+  StaleTemporaries::RemoveIn(folder);
 }

@@ -30,6 +30,8 @@ QString ButtonText(Answer a) {
     case Answer::Save: return QStringLiteral("Save");
     case Answer::DontSave: return QStringLiteral("Don't Save");
     case Answer::Cancel: return QStringLiteral("Cancel");
+    case Answer::Yes: return QStringLiteral("&Yes");
+    case Answer::No: return QStringLiteral("&No");
   }
   return {};
 }
@@ -61,7 +63,7 @@ Answer AskQuestion(const QString& text, const QList<Answer>& buttons) {
   QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, QApplication::activeWindow());
   QList<QPushButton*> pushButtons;
   for (Answer a : buttons) {
-    const auto role = a == Answer::Cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole;
+    const auto role = a == Answer::Cancel || a == Answer::No ? QMessageBox::RejectRole : QMessageBox::AcceptRole;
     pushButtons.append(box.addButton(ButtonText(a), role));
   }
   if (!pushButtons.isEmpty()) box.setDefaultButton(pushButtons.front());

@@ -17,7 +17,7 @@ enum class MessageKind {
   Exception,    // the standard error box: the application title, error icon
 };
 
-enum class Answer { Ok, Save, DontSave, Cancel };
+enum class Answer { Ok, Save, DontSave, Cancel, Yes, No };
 
 struct FileDialogRequest {
   bool save = false;

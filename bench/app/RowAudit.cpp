@@ -30,7 +30,8 @@ std::vector<QStringList> SheetBlocks(const QStringList& values) {
   return blocks;
 }
 
-AuditResult AuditRows(const std::vector<DeliveredSheet>& delivered, const std::vector<WrittenRow>& rows, int lookahead) {
+AuditResult AuditRows(const std::vector<DeliveredSheet>& delivered, const std::vector<WrittenRow>& rows, int lookahead,
+                      int firstRow) {
   AuditResult result;
   result.sheetsDelivered = static_cast<int>(delivered.size());
   result.rowsWritten = static_cast<int>(rows.size());
@@ -50,6 +51,7 @@ AuditResult AuditRows(const std::vector<DeliveredSheet>& delivered, const std::v
       ++result.sheetsMatched;
       finding.sheets.push_back(static_cast<int>(found));
       if (finding.sheets.size() > 1) ++result.sheetsMerged;
+      if (firstRow > 0 && row.row != firstRow + static_cast<int>(found)) ++result.sheetsMisplaced;
       if (row.completedAt) {
         result.latencyMs.push_back(Milliseconds(*row.completedAt - delivered[found].deliveredAt));
         result.latencySheet.push_back(static_cast<int>(found));

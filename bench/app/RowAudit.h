@@ -47,6 +47,7 @@ struct AuditResult {
   int sheetsMatched = 0;   // found whole, in order
   int sheetsLost = 0;      // delivered, never found in any row
   int sheetsMerged = 0;    // found, but sharing a row with the sheet before
+  int sheetsMisplaced = 0; // found whole, but not in the row its place in delivery order gives
   int rowsMerged = 0;      // rows holding more than one sheet
   int blocksUnmatched = 0; // 66-value blocks that match no delivered sheet
   // Per matched sheet, in delivery order: its row's completion minus its delivery.
@@ -61,9 +62,10 @@ std::vector<QStringList> SheetBlocks(const QStringList& values);
 
 // Walks the rows in order and finds each block among the delivered sheets,
 // looking at most `lookahead` sheets past the next expected one: what is
-// skipped over is lost.
+// skipped over is lost. The n-th delivered sheet (from 0) belongs in row
+// firstRow + n; one found elsewhere is misplaced (firstRow 0: not checked).
 AuditResult AuditRows(const std::vector<DeliveredSheet>& delivered, const std::vector<WrittenRow>& rows,
-                      int lookahead = 64);
+                      int lookahead = 64, int firstRow = 0);
 
 struct Summary {
   int count = 0;

@@ -3,7 +3,9 @@
 
 #include "settings/Branding.h"
 #include "app/CellfeedMain.h"
+#include "app/CrashJournal.h"
 #include "settings/RunContext.h"
+#include "bench/app/BenchLoad.h"
 #include "bench/app/BenchResponder.h"
 #include "bench/app/RowAudit.h"
 #include "serial/AdPort.h"
@@ -18,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <algorithm>
@@ -78,10 +81,10 @@ class WindowProbe : public QObject {
     connect(window_.tmrInputVal, &QTimer::timeout, this, [this] { TickEnded(); });
     // The window's own handler, with a time stamp around it.
     window_.ApdComPort1->SetOnTriggerAvail([this](TApdCustomComPort& port, uint16_t count) {
-      const qsizetype before = window_.PendingColumns.size();
+      const std::size_t before = window_.PendingSheets.Size();
       window_.ApdComPort1TriggerAvail(port, count);
-      const qsizetype added = window_.PendingColumns.size() - before;
-      if (added > 0) decodes.push_back({Clock::now(), static_cast<int>((added + kSheetColumns - 1) / kSheetColumns)});
+      const std::size_t added = window_.PendingSheets.Size() - before;
+      if (added > 0) decodes.push_back({Clock::now(), static_cast<int>(added)});
     });
   }
   ~WindowProbe() override {
@@ -130,6 +133,13 @@ class WindowProbe : public QObject {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
+// The machine's load average over the last minute, as the kernel gives it.
+double LoadAverage() {
+  QFile file(QStringLiteral("/proc/loadavg"));
+  if (!file.open(QIODevice::ReadOnly)) return -1;
+  return file.readAll().split(' ').value(0).toDouble();
+}
+
 QJsonObject ToJson(const Summary& s) {
   return {{"count", s.count}, {"median", s.median}, {"p99", s.p99}, {"max", s.max}};
 }
@@ -168,6 +178,13 @@ class Run {
   QJsonObject Execute() {
     const QString exePath = QDir(options_.scratch).filePath(QStringLiteral("OrvaneCellfeedWizard"));
     RunContext::OverrideForTesting(exePath, {});
+    // The run's crash journal in its scratch folder, not in the user's state folder.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(QDir(options_.scratch).filePath(QStringLiteral("state"))));
+    loadBefore_ = LoadAverage();
+    if (options_.disturbance == Disturbance::Loaded) {
+      hogs_ = std::make_unique<CpuHogs>(options_.program, options_.cpuHogs);
+      Progress(QStringLiteral("%1 processes spinning beside the run").arg(hogs_->Running()));
+    }
     machine_ = std::make_unique<machine_sim::MachineSimulator>(MachineConfig());
     WriteSettings(exePath, machine_->DevicePath());
 
@@ -183,10 +200,21 @@ class Run {
     probe_->StartFrom(window_->CurrentRow);
     startRow_ = window_->CurrentRow;
     Progress(QStringLiteral("scanning from row %1").arg(startRow_));
+    if (Scheduled()) {
+      // The machine goes on whatever the program does: its sheets come from a thread of their own.
+      // The mode command follows the acknowledgement, which the UI thread's loop handles.
+      PumpUntil([this] { return machine_->Status().modeChosen; }, std::chrono::seconds(10));
+      machine_sim::MachineSimulator* machine = machine_.get();
+      schedule_ = std::make_unique<SheetSchedule>(
+          SheetSchedule::SteadyBurstSteady(options_.sheets, options_.scanInterval, options_.burstSheets, options_.burstWindow),
+          [machine] { machine->DropSheet(); });
+    }
 
     const bool finished = Drive();
+    schedule_.reset();
     QJsonObject figures = Figures();  // also after a stall: what did land is still counted
     if (!finished) figures["error"] = QStringLiteral("the run did not finish in time");
+    hogs_.reset();
     probe_.reset();
     window_.reset();  // shutdown: the server is told to quit
     machine_.reset();
@@ -199,13 +227,19 @@ class Run {
     machine_sim::SimulatorConfig config;
     config.baud = 19200;
     config.randomColumns = kSheetColumns;
-    config.scanInterval = options_.scanInterval;
-    config.scanCount = options_.sheets;
+    if (!Scheduled()) {
+      config.scanInterval = options_.scanInterval;
+      config.scanCount = options_.sheets;
+    }
     config.seed = options_.seed;
     config.keepHistory = false;
     config.sheetDelivered = [this](const machine_sim::ExpectedRow& row) { delivered_.Add(row); };
     return config;
   }
+
+  // Sheets on the burst schedule of a thread of the run's, not the simulator's steady one.
+  bool Scheduled() const { return options_.burstSheets > 0; }
+  int TotalSheets() const { return Scheduled() ? 2 * options_.sheets + options_.burstSheets : options_.sheets; }
 
   void StartScanning() {
     QElapsedTimer opening;
@@ -236,7 +270,7 @@ class Run {
   }
 
   bool Drive() {
-    const auto limit = options_.scanInterval * (options_.sheets + 20) + std::chrono::minutes(3);
+    const auto limit = options_.scanInterval * (TotalSheets() + 20) + std::chrono::minutes(10);
     int reported = 0;
     Clock::time_point lastChange = Clock::now();
     int lastDelivered = 0;
@@ -251,27 +285,48 @@ class Run {
             reported = delivered - delivered % 50;
             Progress(QStringLiteral("%1 sheets delivered, %2 rows written").arg(delivered).arg(lastRow - startRow_));
           }
-          if (options_.disturbance == Disturbance::SaveLargeWorkbook) {
+          if (options_.disturbance != Disturbance::None) {
             ScheduleSave(delivered);
             SaveIfDue();
           }
-          return delivered >= options_.sheets && !window_->tmrInputVal->isActive() && window_->PendingColumns.isEmpty() &&
-                 window_->HeldRows.empty() && Clock::now() - lastChange > kQuietAtEnd;
+          if (options_.disturbance == Disturbance::Loaded && modalHeldMs_ < 0 && delivered >= TotalSheets() / 2) HoldModalBox();
+          return delivered >= TotalSheets() && !window_->tmrInputVal->isActive() && window_->PendingSheets.Empty() &&
+                 Clock::now() - lastChange > kQuietAtEnd;
         },
         limit);
   }
 
+  // A box the operator leaves open: a nested event loop, as every modal window runs.
+  void HoldModalBox() {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("CellfeedWizard"), QStringLiteral("A box left open for a while."));
+    QTimer::singleShot(options_.modalHold, Qt::PreciseTimer, &box, &QDialog::accept);  // a coarse one closes 5 % early
+    const Clock::time_point start = Clock::now();
+    box.exec();
+    modalHeldMs_ = Ms(Clock::now() - start);
+    Progress(QStringLiteral("a modal box was open for %1 ms").arg(modalHeldMs_, 0, 'f', 0));
+  }
+
   // File Save, as the operator chooses it from the menu: at the top of the
-  // UI thread's loop, the chosen time after a sheet's last byte. The saves
-  // follow sheets spread evenly over the run (one: the middle sheet).
-  int SavePoint(int index) const { return options_.sheets * (index + 1) / (options_.saves + 1); }
+  // UI thread's loop, the chosen time after a sheet's last byte. Disturbed:
+  // the saves follow sheets spread evenly over the run (one: the middle
+  // sheet). Loaded: after every few sheets; a save point passed during a
+  // long save is skipped rather than saved back to back.
+  int SavePoint(int index) const {
+    if (options_.disturbance == Disturbance::Loaded) return (index + 1) * options_.saveEvery;
+    return options_.sheets * (index + 1) / (options_.saves + 1);
+  }
+  bool MoreSaves() const {
+    if (options_.disturbance == Disturbance::Loaded) return nextSavePoint_ <= TotalSheets();
+    return static_cast<int>(saves_.size()) < options_.saves;
+  }
 
   void ScheduleSave(int delivered) {
     if (saveTimerSet_ || saveDue_) return;
-    const int index = static_cast<int>(saves_.size());
-    if (index >= options_.saves || delivered < SavePoint(index)) return;
+    if (nextSavePoint_ == 0) nextSavePoint_ = SavePoint(0);
+    if (!MoreSaves() || delivered < nextSavePoint_) return;
     saveTimerSet_ = true;
-    const Clock::time_point due = delivered_.Snapshot()[static_cast<size_t>(SavePoint(index) - 1)].deliveredAt + options_.saveAfter;
+    pendingSavePoint_ = nextSavePoint_;
+    const Clock::time_point due = delivered_.Snapshot()[static_cast<size_t>(pendingSavePoint_ - 1)].deliveredAt + options_.saveAfter;
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
     QTimer::singleShot(std::max(wait, std::chrono::milliseconds(0)), Qt::PreciseTimer, window_.get(), [this] {
       saveTimerSet_ = false;
@@ -287,8 +342,11 @@ class Run {
     window_->Save1->trigger();
     const double seconds = Ms(Clock::now() - start) / 1000.0;
     const QFileInfo after(options_.workbook);
-    const int afterSheet = SavePoint(static_cast<int>(saves_.size()));
+    const int afterSheet = pendingSavePoint_;
     saves_.push_back({afterSheet, seconds, after.exists() && after.lastModified() != before});
+    nextSavePoint_ = options_.disturbance == Disturbance::Loaded
+                         ? std::max(afterSheet + options_.saveEvery, (delivered_.Count() / options_.saveEvery + 1) * options_.saveEvery)
+                         : SavePoint(static_cast<int>(saves_.size()));
     savedMib_ = static_cast<double>(after.size()) / 1048576.0;
     Progress(QStringLiteral("File Save after sheet %1 took %2 s").arg(afterSheet).arg(seconds, 0, 'f', 2));
   }
@@ -297,7 +355,7 @@ class Run {
     const std::vector<DeliveredSheet> delivered = delivered_.Snapshot();
     std::vector<WrittenRow> rows;
     for (int row = startRow_; row < window_->CurrentRow; ++row) rows.push_back({row, ReadRow(*window_, row), probe_->RowCompleted(row)});
-    const AuditResult audit = AuditRows(delivered, rows);
+    const AuditResult audit = AuditRows(delivered, rows, 64, startRow_);
     const bool nothingBeyond = ReadRow(*window_, window_->CurrentRow).join(QString()).isEmpty();
 
     // Where the time goes: line to decoded record, decoded record to finished row.
@@ -316,7 +374,8 @@ class Run {
 
     const machine_sim::SimulatorStatus status = machine_->Status();
     QJsonObject out{
-        {"run", options_.disturbance == Disturbance::None ? "undisturbed" : "disturbed"},
+        {"run", RunName(options_.disturbance)},
+        {"sheets_scheduled", TotalSheets()},
         {"sheets_dropped", static_cast<int>(status.sheetsDropped)},
         {"sheets_sent", static_cast<int>(delivered.size())},
         {"records_decoded", static_cast<int>(decoded.size())},
@@ -325,6 +384,7 @@ class Run {
         {"sheets_matched", audit.sheetsMatched},
         {"sheets_lost", audit.sheetsLost},
         {"sheets_merged", audit.sheetsMerged},
+        {"sheets_misplaced", audit.sheetsMisplaced},
         {"rows_merged", audit.rowsMerged},
         {"blocks_unmatched", audit.blocksUnmatched},
         {"nothing_beyond_last_row", nothingBeyond},
@@ -363,6 +423,14 @@ class Run {
     for (size_t i = 0; i < std::min<size_t>(5, order.size()); ++i)
       worst.append(QJsonArray{audit.latencySheet[order[i]] + 1, audit.latencyMs[order[i]]});
     out["slowest_sheets"] = worst;
+    // What the crash journal costs a row: its append, write and fdatasync.
+    if (window_->Journal) out["journal_append_ms"] = ToJson(Summarise(window_->Journal->AppendTimesMs()));
+    out["load_average_before"] = loadBefore_;
+    out["load_average_after"] = LoadAverage();
+    if (options_.disturbance == Disturbance::Loaded) {
+      out["cpu_hogs"] = hogs_ ? hogs_->Running() : 0;
+      out["modal_held_ms"] = modalHeldMs_;
+    }
     QJsonArray findings;  // every row that is not one whole sheet
     for (const RowFinding& f : audit.findings) {
       QJsonArray sheets;
@@ -379,7 +447,7 @@ class Run {
 
   QJsonObject Failure(const QString& why) {
     Progress(why);
-    return {{"run", options_.disturbance == Disturbance::None ? "undisturbed" : "disturbed"},
+    return {{"run", RunName(options_.disturbance)},
             {"error", why},
             {"messages", QJsonArray::fromStringList(ui_.messages)}};
   }
@@ -392,6 +460,10 @@ class Run {
   std::unique_ptr<machine_sim::MachineSimulator> machine_;
   std::unique_ptr<TfrmMain> window_;
   std::unique_ptr<WindowProbe> probe_;
+  std::unique_ptr<CpuHogs> hogs_;
+  std::unique_ptr<SheetSchedule> schedule_;
+  double loadBefore_ = 0;
+  double modalHeldMs_ = -1;  // not yet held
   int startRow_ = 0;
   double openSeconds_ = 0;
   struct SaveDone {
@@ -402,11 +474,22 @@ class Run {
   std::vector<SaveDone> saves_;
   bool saveTimerSet_ = false;  // the next save's moment is set
   bool saveDue_ = false;       // ... and has come
+  int nextSavePoint_ = 0;      // the sheet the next save follows (0: not set yet)
+  int pendingSavePoint_ = 0;   // the sheet the save whose moment is set follows
   double savedMib_ = 0;
 };
 
 }  // namespace
 
 QJsonObject RunScanPath(const RunOptions& options) { return Run(options).Execute(); }
+
+QString RunName(Disturbance disturbance) {
+  switch (disturbance) {
+    case Disturbance::None: return QStringLiteral("undisturbed");
+    case Disturbance::SaveLargeWorkbook: return QStringLiteral("disturbed");
+    case Disturbance::Loaded: break;
+  }
+  return QStringLiteral("loaded");
+}
 
 }  // namespace scan_bench

@@ -19,12 +19,24 @@ namespace scan_bench {
 enum class Disturbance {
   None,               // File New, Start Scanning, sheets
   SaveLargeWorkbook,  // File Open of a full workbook; File Save half-way through
+  Loaded,             // the same workbook saved every few sheets, processes busy
+                      // beside it, and a modal box held open for a while
 };
 
 struct RunOptions {
   Disturbance disturbance = Disturbance::None;
   int sheets = 300;
   std::chrono::milliseconds scanInterval{700};
+  // A burst in the middle: `sheets` at the interval, then this many within
+  // burstWindow, then `sheets` at the interval again. 0: one steady stretch.
+  int burstSheets = 0;
+  std::chrono::milliseconds burstWindow{300};
+  // Loaded: File Save after every this many sheets, this many processes
+  // spinning, and a modal box held open this long half-way through.
+  int saveEvery = 10;
+  int cpuHogs = 2;
+  std::chrono::milliseconds modalHold{2000};
+  QString program;  // this benchmark's executable, for the spinning processes
   QString scratch;   // plays the executable's folder; the new workbook goes here too
   QString workbook;  // SaveLargeWorkbook: the workbook to open (it is saved over)
   // SaveLargeWorkbook: File Save this long after the middle sheet's last byte.
@@ -39,8 +51,12 @@ struct RunOptions {
   std::uint32_t seed = 1;
 };
 
-// Runs and returns the figures: sheets sent and rows written, sheets lost or
-// merged, latencies in milliseconds, messages the application showed.
+// Runs and returns the figures: sheets sent and rows written, sheets lost,
+// merged or misplaced, latencies in milliseconds, the crash journal's cost per
+// row, messages the application showed.
 QJsonObject RunScanPath(const RunOptions& options);
+
+// The run's name in the figures: "undisturbed", "disturbed" or "loaded".
+QString RunName(Disturbance disturbance);
 
 }  // namespace scan_bench

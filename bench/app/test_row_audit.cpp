@@ -115,6 +115,23 @@ TEST_F(AuditTest, ASheetOutOfOrderOrTooFarAheadIsNotTakenForAMatch) {
   EXPECT_EQ(AuditRows(delivered, rows, 3).sheetsMatched, 1);
 }
 
+TEST_F(AuditTest, ASheetInAnotherRowThanItsPlaceIsMisplaced) {
+  Deliver(3);
+  Write({0}, 500);
+  rows.push_back({});  // row 2 left empty: a gap in the workbook
+  rows.back().row = 2;
+  rows.back().values = ValuesOf(SheetOf(""));
+  Write({1}, 1200);  // row 3
+  Write({2}, 1900);  // row 4
+  const AuditResult r = AuditRows(delivered, rows, 64, 1);
+  EXPECT_EQ(r.sheetsMatched, 3);
+  EXPECT_EQ(r.sheetsMisplaced, 2) << "sheets 2 and 3 belong in rows 2 and 3";
+  EXPECT_EQ(AuditRows(delivered, rows, 64, 0).sheetsMisplaced, 0) << "not checked without a first row";
+  rows.erase(rows.begin() + 1);
+  for (size_t i = 0; i < rows.size(); ++i) rows[i].row = static_cast<int>(i) + 10;
+  EXPECT_EQ(AuditRows(delivered, rows, 64, 10).sheetsMisplaced, 0);
+}
+
 TEST_F(AuditTest, ARowWithoutACompletionTimeCountsButHasNoLatency) {
   Deliver(2);
   Write({0}, std::nullopt);

@@ -58,14 +58,19 @@ class MainWindowHarness {
  public:
   explicit MainWindowHarness(const QString& exeName = QStringLiteral("OrvaneCellfeedWizard"),
                              const QStringList& args = {})
-      : exePath(tmp.Path(exeName)) {
+      : exePath(tmp.Path(exeName)), previousStateHome_(qgetenv("XDG_STATE_HOME")) {
     RunContext::OverrideForTesting(exePath, args);
+    // Crash journals go to the scratch folder, never to the user's own.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(StateHome()));
   }
   ~MainWindowHarness() {
     window.reset();
     machine.reset();
     RunContext::OverrideForTesting({}, {});
+    qputenv("XDG_STATE_HOME", previousStateHome_);
   }
+
+  QString StateHome() const { return tmp.Path(QStringLiteral("state")); }
 
   QString SettingsPath() const { return tmp.Path(Branding::ForExecutable(exePath).settingsFileName); }
   IniFile Settings() const { return IniFile(SettingsPath()); }
@@ -108,4 +113,7 @@ class MainWindowHarness {
   std::map<int, QString> ports;
   std::unique_ptr<machine_sim::MachineSimulator> machine;
   std::unique_ptr<TfrmMain> window;
+
+ private:
+  QByteArray previousStateHome_;
 };

@@ -13,17 +13,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const BubbleMode mode = (data[0] & 2) != 0 ? BubbleMode::Single : BubbleMode::Multiple;
   const size_t chunk = 1 + data[1] % 32;  // bytes per data-available event
   QByteArray buffer;
-  QStringList columns;
   for (size_t pos = 2; pos < size; pos += chunk) {
     const size_t n = std::min(chunk, size - pos);
     buffer.append(reinterpret_cast<const char*>(data + pos), static_cast<qsizetype>(n));
-    const ReplyOutcome out = ClassifyReplyBuffer(buffer, scanning, mode, columns);
+    const ReplyOutcome out = ClassifyReplyBuffer(buffer, scanning, mode);
     // Only an unfinished record is ever kept, and it holds no terminator.
     if (!buffer.isEmpty() && (buffer.front() != 'S' || buffer.contains('E'))) std::abort();
-    if (!scanning && (out.recordsDecoded != 0 || !columns.isEmpty())) std::abort();
-  }
-  for (const QString& value : columns) {
-    if (value.isEmpty() || value == QLatin1String("B")) std::abort();  // a column is never empty
+    if (!scanning && !out.records.empty()) std::abort();
+    for (const QStringList& record : out.records) {
+      for (const QString& value : record) {
+        if (value.isEmpty() || value == QLatin1String("B")) std::abort();  // a column is never empty
+      }
+    }
   }
   return 0;
 }

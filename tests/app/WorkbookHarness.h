@@ -67,10 +67,9 @@ class WorkbookHarness : public MainWindowHarness {
     window->New1->trigger();
   }
 
-  // The row writer's tick, as the input timer runs it.
+  // A sheet whose 500 ms are up, and the row writer's tick, as the input timer runs it.
   void Tick(const QStringList& values) {
-    window->PendingColumns += values;
-    ++window->PendingRecords;
+    window->PendingSheets.Add(values, SheetQueue::Clock::now() - window->PendingSheets.Delay());
     Guarded([this] { window->tmrInputValTimer(); });
   }
 

@@ -2,8 +2,10 @@
 // opens and the presence monitor that ends the run when the machine is gone.
 #include "EventPump.h"
 #include "WorkbookHarness.h"
+#include "serial/AdPort.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -61,6 +63,45 @@ TEST(PresenceMonitor, AnUnpluggedMachineEndsTheRunAndNothingIsLost) {
   EXPECT_EQ(ini.ReadString("Main", "ScanMode", ""), "SINGLE");
   EXPECT_EQ(ini.ReadString("FEED", "Recent0", ""), h.tmp.Path("u.xls"));
   EXPECT_EQ(h.spy->Count("Quit"), 1);
+}
+
+TEST(PresenceMonitor, RestsWhileSetupIsOpenAndWatchesTheConfiguredPort) {
+  WorkbookHarness h;
+  TfrmMain& w = h.StartWindow();
+  h.NewWorkbook(h.tmp.Path("m.xls"));
+  w.StartScanning1->trigger();
+  w.StopScanning1->trigger();  // Setup refuses while scanning
+  ASSERT_TRUE(w.tmrCommDetect->isActive());
+  w.tmrCommDetect->setInterval(50);  // 5000 ms in the product
+  bool restedInSetup = true;
+  QElapsedTimer open;
+  WhileSetupOpen([&](TfrmSetup& setup) {
+    if (!open.isValid()) {
+      open.start();
+      setup.cbComPort->setCurrentIndex(4);  // port 5: no device there
+      emit setup.cbComPort->activated(4);
+      return false;
+    }
+    restedInSetup = restedInSetup && !w.tmrCommDetect->isActive();
+    if (open.elapsed() < 500) return false;  // ten of the monitor's intervals
+    setup.reject();
+    return true;
+  });
+  w.Setup1->trigger();
+  EXPECT_TRUE(restedInSetup);
+  // The dialog's own words (the machine on port 3, nothing on port 5), none from the monitor.
+  EXPECT_EQ(h.ui.Texts(), QStringList({"Orvane machine found on COM port 3.", "ie_BadId - Specified comport doesn't exist."}));
+  h.ui.messages.clear();
+  EXPECT_TRUE(w.tmrCommDetect->isActive()) << "watching again once the dialog has gone";
+  EXPECT_EQ(w.ApdComPort1->ComNumber(), 5) << "the cancelled dialog leaves its last port";
+  ProcessEventsFor(300);
+  EXPECT_TRUE(h.ui.messages.empty()) << "the configured port 3 is there: " << h.ui.Texts().join('|').toStdString();
+
+  // It is port 3 that is watched: unplugged, the check says so.
+  h.machine->Unplug();
+  w.tmrCommDetect->stop();
+  w.tmrCommDetectTimer();
+  EXPECT_EQ(h.ui.Texts(), QStringList{kGone});
 }
 
 TEST(SetupCommand, CancelKeepsThePortAndGivesTheDataBack) {

@@ -101,23 +101,56 @@ TEST_F(ScanningTest, BurstsAndRecordEdgeCases) {
   Machine().SendRaw("KS~\x20" "E\r\n");
   ProcessEventsFor(800);
   EXPECT_EQ(w.CurrentRow, first);
-  // Two complete records in one event: both kept, in one row, in order.
-  SendAndWaitForRows(w, "S~\x10\x20" "E\r\nS~\x08" "E\r\n");
-  EXPECT_EQ(RowOf(w, first, 4), QStringList({"1", "2", "3", " "}));
+  // Two complete records in one event: two sheets, two rows, in order.
+  SendAndWaitForRows(w, "S~\x10\x20" "E\r\nS~\x08" "E\r\n", 2);
+  EXPECT_EQ(RowOf(w, first, 3), QStringList({"1", "2", " "}));
+  EXPECT_EQ(RowOf(w, first + 1, 2), QStringList({"3", " "}));
   // Cut at the first 0x45; no "~": the lead byte is the last column.
   SendAndWaitForRows(w, Bytes({0x53, 0x7E, 0x20, 0x45, 0x10, 0x45, 0x0D, 0x0A}));
   SendAndWaitForRows(w, Bytes({0x53, 0x20, 0x10, 0x45}));
-  EXPECT_EQ(RowOf(w, first + 1, 2), QStringList({"1", " "}));
-  EXPECT_EQ(RowOf(w, first + 2, 4), QStringList({"2", "1", "256", " "}));
+  EXPECT_EQ(RowOf(w, first + 2, 2), QStringList({"1", " "}));
+  EXPECT_EQ(RowOf(w, first + 3, 4), QStringList({"2", "1", "256", " "}));
 }
 
-TEST_F(ScanningTest, TwoRecordsBeforeTheWriterRunsShareARow) {
+TEST_F(ScanningTest, TwoRecordsWithinOneIntervalGetARowEachHalfASecondAfterTheirRecord) {
   TfrmMain& w = StartScanning();
   const int first = w.CurrentRow;
+  std::vector<SheetQueue::Clock::time_point> written;
+  QObject::connect(w.tmrInputVal, &QTimer::timeout, [&] {
+    while (static_cast<int>(written.size()) < w.CurrentRow - first) written.push_back(SheetQueue::Clock::now());
+  });
+  const auto sent = SheetQueue::Clock::now();
   Machine().SendRaw("S~\x20" "E\r\n");
-  ProcessEventsFor(150);
-  SendAndWaitForRows(w, "S~\x10" "E\r\n");
-  EXPECT_EQ(RowOf(w, first, 3), QStringList({"1", "2", " "}));
+  ProcessEventsFor(200);
+  SendAndWaitForRows(w, "S~\x10" "E\r\n", 2);
+  EXPECT_EQ(RowOf(w, first, 2), QStringList({"1", " "}));
+  EXPECT_EQ(RowOf(w, first + 1, 2), QStringList({"2", " "}));
+  ASSERT_EQ(written.size(), 2u);
+  // Each row waits its own 500 ms; the second is not written with the first.
+  EXPECT_GE(written[0] - sent, std::chrono::milliseconds(480));
+  EXPECT_GE(written[1] - written[0], std::chrono::milliseconds(150));
+}
+
+TEST_F(ScanningTest, FourSheetsInOneBurstAreFourRowsAndANoisyOverlongRecordHoldsNothingUp) {
+  TfrmMain& w = StartScanning();
+  const int first = w.CurrentRow;
+  std::string burst;
+  for (int i = 0; i < 4; ++i) burst += "S000" + std::to_string(i) + "~" + std::string(66, static_cast<char>(0x20 >> i)) + "E\r\n";
+  SendAndWaitForRows(w, burst, 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(RowOf(w, first + i, 67), Padded(QStringList(66, QString::number(i + 1))) + QStringList{""});
+  // A record stretched by line noise to 264 columns: one message, kept apart,
+  // and the next sheet takes the row.
+  SendAndWaitForRows(w, "S~" + std::string(264, '\x20') + "E\r\nS~\x04" "E\r\n", 1);
+  ProcessEventsFor(700);
+  EXPECT_EQ(w.CurrentRow, first + 5);
+  EXPECT_EQ(RowOf(w, first + 4, 2), QStringList({"4", " "}));
+  ASSERT_EQ(h.ui.messages.size(), 1u);
+  EXPECT_TRUE(h.ui.messages[0].text.contains(QStringLiteral("cannot be written into row %1 of 'scan.xls'").arg(first + 4)))
+      << h.ui.messages[0].text.toStdString();
+  EXPECT_TRUE(h.ui.messages[0].text.contains("264 values")) << h.ui.messages[0].text.toStdString();
+  QFile kept(h.StateHome() + "/CellfeedWizard/scan.xls unwritten sheets.csv");
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), QByteArray("1,").repeated(263) + "1\r\n");
 }
 
 TEST_F(ScanningTest, NothingIsDecodedWhileScanningIsStopped) {
@@ -127,7 +160,7 @@ TEST_F(ScanningTest, NothingIsDecodedWhileScanningIsStopped) {
   Machine().SendRaw("S~\x20" "E\r\n");
   ProcessEventsFor(800);
   EXPECT_EQ(w.CurrentRow, row);
-  EXPECT_TRUE(w.PendingColumns.isEmpty());
+  EXPECT_TRUE(w.PendingSheets.Empty());
   EXPECT_TRUE(w.ReplyBuffer.isEmpty());
 }
 
@@ -156,7 +189,7 @@ void RunSheets(ScanningTest* test, WorkbookHarness& h, bool single) {
   if (single) w.SingleBubbleMode1->trigger();
   const QString path = h.tmp.Path("run.xls");
   h.NewWorkbook(path);
-  w.tmrInputVal->setInterval(60);
+  w.PendingSheets.SetDelay(std::chrono::milliseconds(60));
   w.StartScanning1->trigger();
   ASSERT_TRUE(WaitUntil([&] { return !w.ModeCommandPending; }));
   for (int i = 0; i < 200; ++i) {

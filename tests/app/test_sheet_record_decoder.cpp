@@ -11,13 +11,17 @@ QByteArray Bytes(std::initializer_list<int> values) {
   return out;
 }
 
+// The buffer across events, and every record decoded so far, each on its own.
 struct LineBuffer {
   QByteArray buffer;
-  QStringList columns;
+  std::vector<QStringList> records;
   ReplyOutcome Feed(const QByteArray& bytes, bool scanning = true, BubbleMode mode = BubbleMode::Multiple) {
     buffer += bytes;
-    return ClassifyReplyBuffer(buffer, scanning, mode, columns);
+    ReplyOutcome out = ClassifyReplyBuffer(buffer, scanning, mode);
+    records.insert(records.end(), out.records.begin(), out.records.end());
+    return out;
   }
+  QStringList Only() const { return records.size() == 1 ? records.front() : QStringList{"<not one record>"}; }
 };
 
 TEST(DecodeBubbleByte, SixLowBitsInRisingDigitOrder) {
@@ -41,18 +45,18 @@ TEST(ClassifyReplyBuffer, WorkedExamples) {
   for (const Case& c : cases) {
     LineBuffer run;
     const ReplyOutcome out = run.Feed(c.bytes, true, c.mode);
-    EXPECT_EQ(out.recordsDecoded, 1);
-    EXPECT_EQ(run.columns, c.columns) << c.bytes.toHex().constData();
+    EXPECT_EQ(out.records.size(), 1u);
+    EXPECT_EQ(run.Only(), c.columns) << c.bytes.toHex().constData();
     EXPECT_TRUE(run.buffer.isEmpty());
   }
 }
 
 TEST(ClassifyReplyBuffer, RecordSplitAcrossEventsIsKeptUntilComplete) {
   LineBuffer run;
-  EXPECT_EQ(run.Feed(Bytes({0x53, 0x31, 0x7E})).recordsDecoded, 0);
+  EXPECT_EQ(run.Feed(Bytes({0x53, 0x31, 0x7E})).records.size(), 0u);
   EXPECT_EQ(run.buffer, Bytes({0x53, 0x31, 0x7E}));
-  EXPECT_EQ(run.Feed(Bytes({0x21, 0x45, 0x0D, 0x0A})).recordsDecoded, 1);
-  EXPECT_EQ(run.columns, QStringList({"16"}));
+  EXPECT_EQ(run.Feed(Bytes({0x21, 0x45, 0x0D, 0x0A})).records.size(), 1u);
+  EXPECT_EQ(run.Only(), QStringList({"16"}));
   EXPECT_TRUE(run.buffer.isEmpty());
 }
 
@@ -60,43 +64,49 @@ TEST(ClassifyReplyBuffer, AcknowledgementBurstIsConsumedWhole) {
   LineBuffer run;
   const ReplyOutcome out = run.Feed("KS~\x21" "E\r\n");
   EXPECT_TRUE(out.acknowledgement);
-  EXPECT_EQ(out.recordsDecoded, 0);
-  EXPECT_TRUE(run.columns.isEmpty());
+  EXPECT_EQ(out.records.size(), 0u);
+  EXPECT_TRUE(run.records.empty());
   EXPECT_TRUE(run.buffer.isEmpty());
   EXPECT_TRUE(run.Feed("K", false).acknowledgement) << "acknowledged whether scanning or not";
 }
 
-TEST(ClassifyReplyBuffer, EveryCompleteRecordInOneEventIsKept) {
+TEST(ClassifyReplyBuffer, EveryCompleteRecordInOneEventIsKeptApart) {
   LineBuffer run;
   const ReplyOutcome out = run.Feed("S~\x20\x10" "E\r\nS1~\x08" "E\r\nS~\x04");
-  EXPECT_EQ(out.recordsDecoded, 2);
-  EXPECT_EQ(run.columns, QStringList({"2", "1", "3"}));
+  EXPECT_EQ(out.records.size(), 2u);
   EXPECT_EQ(run.buffer, "S~\x04") << "the unfinished third record waits for its end";
   run.Feed("E\r\nK");
-  EXPECT_EQ(run.columns, QStringList({"2", "1", "3", "4"}));
+  const std::vector<QStringList> each{{"2", "1"}, {"3"}, {"4"}};
+  EXPECT_EQ(run.records, each) << "one record, one list: never joined";
   EXPECT_TRUE(run.buffer.isEmpty());
+  // Four records of 66 columns in one burst stay four lists of 66.
+  QByteArray burst;
+  for (int i = 0; i < 4; ++i) burst += "S000" + QByteArray::number(i) + "~" + QByteArray(66, '\x20') + "E\r\n";
+  LineBuffer four;
+  ASSERT_EQ(four.Feed(burst).records.size(), 4u);
+  for (const QStringList& record : four.records) EXPECT_EQ(record.size(), 66);
 }
 
 TEST(ClassifyReplyBuffer, AnAcknowledgementAfterARecordIsStillSeen) {
   LineBuffer run;
   const ReplyOutcome out = run.Feed("S~\x20" "E\r\nK");
-  EXPECT_EQ(out.recordsDecoded, 1);
+  EXPECT_EQ(out.records.size(), 1u);
   EXPECT_TRUE(out.acknowledgement);
 }
 
 TEST(ClassifyReplyBuffer, RecordEdgeCases) {
   LineBuffer cut;  // a data byte 0x45 ends the record there; the rest is no record
-  EXPECT_EQ(cut.Feed(Bytes({0x53, 0x7E, 0x20, 0x45, 0x10, 0x45, 0x0D, 0x0A})).recordsDecoded, 1);
-  EXPECT_EQ(cut.columns, QStringList({"1"}));
+  EXPECT_EQ(cut.Feed(Bytes({0x53, 0x7E, 0x20, 0x45, 0x10, 0x45, 0x0D, 0x0A})).records.size(), 1u);
+  EXPECT_EQ(cut.Only(), QStringList({"1"}));
   EXPECT_TRUE(cut.buffer.isEmpty());
   LineBuffer noSeparator;  // lead byte and header count as data: "S" is the last column
   noSeparator.Feed(Bytes({0x53, 0x20, 0x10, 0x45}));
-  EXPECT_EQ(noSeparator.columns, QStringList({"2", "1", "256"}));
-  LineBuffer empty;  // no data at all: nothing appended, but it is a record
-  EXPECT_EQ(empty.Feed("S~E\r\n").recordsDecoded, 1);
-  EXPECT_TRUE(empty.columns.isEmpty());
+  EXPECT_EQ(noSeparator.Only(), QStringList({"2", "1", "256"}));
+  LineBuffer empty;  // no data at all: no values, but it is a record (a row of blanks)
+  EXPECT_EQ(empty.Feed("S~E\r\n").records.size(), 1u);
+  EXPECT_EQ(empty.Only(), QStringList());
   LineBuffer headless;  // an "E" without the lead byte is still a record
-  EXPECT_EQ(headless.Feed("x~\x20" "E").recordsDecoded, 1);
+  EXPECT_EQ(headless.Feed("x~\x20" "E").records.size(), 1u);
 }
 
 TEST(ClassifyReplyBuffer, DotRepliesNoiseAndIdleRecordsAreDropped) {
@@ -108,8 +118,8 @@ TEST(ClassifyReplyBuffer, DotRepliesNoiseAndIdleRecordsAreDropped) {
   run.Feed("S~\x20");
   EXPECT_FALSE(run.buffer.isEmpty());
   const ReplyOutcome idle = run.Feed("E\r\n", false);
-  EXPECT_EQ(idle.recordsDecoded, 0);
-  EXPECT_TRUE(run.columns.isEmpty());
+  EXPECT_EQ(idle.records.size(), 0u);
+  EXPECT_TRUE(run.records.empty());
   EXPECT_TRUE(run.buffer.isEmpty());
 }
 

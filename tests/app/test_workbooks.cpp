@@ -46,7 +46,7 @@ TEST_F(WorkbookTest, WorkedExampleCellByCell) {
   EXPECT_EQ(w.CurrentRow, 4);
   h.Tick({"2", "15", " ", "4"});
   EXPECT_EQ(w.CurrentRow, 5);
-  EXPECT_TRUE(w.PendingColumns.isEmpty());
+  EXPECT_TRUE(w.PendingSheets.Empty());
   h.Tick({"1"});
   EXPECT_EQ(w.CurrentRow, 6);
   w.StopScanning1->trigger();
@@ -150,7 +150,7 @@ TEST_F(WorkbookTest, RowWidthRules) {
   EXPECT_EQ(saved.Row(5, 67), Spaces(66) + QStringList{""});
 }
 
-TEST_F(WorkbookTest, AFailedCellWriteKeepsTheSheetAsItsOwnRow) {
+TEST_F(WorkbookTest, AFailedCellWriteIsTriedAgainAsItsOwnRowAndReportedOnce) {
   TfrmMain& w = h.StartWindow();
   h.NewWorkbook(h.tmp.Path("f.xls"));
   w.StartScanning1->trigger();
@@ -159,39 +159,45 @@ TEST_F(WorkbookTest, AFailedCellWriteKeepsTheSheetAsItsOwnRow) {
     return kind == CallKind::Put && member == "Value" && ++puts == 3;
   };
   h.Tick({"a", "b", "c"});
-  ASSERT_EQ(h.ui.Texts(), QStringList({"Injected failure of Value."}));
+  ASSERT_EQ(h.ui.messages.size(), 1u);
+  EXPECT_TRUE(h.ui.messages[0].text.contains("could not be written into row 1 of 'f.xls': Injected failure of Value."))
+      << h.ui.messages[0].text.toStdString();
   EXPECT_EQ(w.CurrentRow, 1);
-  EXPECT_EQ(w.HeldRows.size(), 1u);
-  h.Tick({"next"});
-  EXPECT_EQ(w.CurrentRow, 3);
-  EXPECT_TRUE(w.HeldRows.empty());
+  EXPECT_EQ(w.PendingSheets.Size(), 1u);
+  h.Tick({"next"});  // waits behind the sheet that failed: rows keep their order
+  EXPECT_EQ(w.CurrentRow, 1);
+  ASSERT_TRUE(WaitUntil([&] { return w.CurrentRow == 3; }, 3000)) << "tried again by the timer";
+  EXPECT_EQ(h.ui.messages.size(), 1u) << "reported once";
   w.Save1->trigger();
   WorkbookReader saved(w.CurrentFile);
   EXPECT_EQ(saved.Row(1, 3), QStringList({"a", "b", "c"}));
   EXPECT_EQ(saved.Row(2, 2), QStringList({"next", " "}));
 }
 
-TEST_F(WorkbookTest, ARecordDecodedWhileTheTickWaitsJoinsItsRowAndAddsNoBlankRow) {
+TEST_F(WorkbookTest, ARecordDecodedWhileTheTickWaitsGetsARowOfItsOwnHalfASecondLater) {
   TfrmMain& w = h.StartWindow();
   h.NewWorkbook(h.tmp.Path("late.xls"));
   w.StartScanning1->trigger();
-  w.PendingColumns << "1";
-  w.PendingRecords = 1;
+  w.PendingSheets.Add({"1"}, SheetQueue::Clock::now() - std::chrono::milliseconds(500));
   // What the data handler does for a record that the tick's event step delivers.
-  QTimer::singleShot(0, &w, [&w] {
-    w.PendingColumns << "2";
-    ++w.PendingRecords;
-    if (!w.tmrInputVal->isActive()) w.tmrInputVal->start();
+  SheetQueue::Clock::time_point lateArrival;
+  QTimer::singleShot(0, &w, [&w, &lateArrival] {
+    lateArrival = SheetQueue::Clock::now();
+    w.PendingSheets.Add({"2"}, lateArrival);
+    if (!w.tmrInputVal->isActive()) w.ArmRowWriter();
   });
   w.tmrInputValTimer();
-  EXPECT_EQ(w.CurrentRow, 2);
-  EXPECT_FALSE(w.tmrInputVal->isActive());
+  EXPECT_EQ(w.CurrentRow, 2) << "only the sheet that was due";
+  EXPECT_TRUE(w.tmrInputVal->isActive()) << "the late sheet keeps the writer armed";
+  ASSERT_TRUE(WaitUntil([&] { return w.CurrentRow == 3; }, 2000));
+  EXPECT_GE(SheetQueue::Clock::now() - lateArrival, std::chrono::milliseconds(450)) << "written 500 ms after its record";
   ProcessEventsFor(700);
-  EXPECT_EQ(w.CurrentRow, 2) << "no row of blanks for a tick without a record";
+  EXPECT_EQ(w.CurrentRow, 3) << "no row of blanks for a tick without a record";
   w.Save1->trigger();
   WorkbookReader saved(w.CurrentFile);
-  EXPECT_EQ(saved.Row(1, 3), QStringList({"1", "2", " "}));
-  EXPECT_EQ(saved.Cell(2, 1), "");
+  EXPECT_EQ(saved.Row(1, 2), QStringList({"1", " "}));
+  EXPECT_EQ(saved.Row(2, 2), QStringList({"2", " "}));
+  EXPECT_EQ(saved.Cell(3, 1), "");
 }
 
 TEST_F(WorkbookTest, SaveDuringScanningProtectsSheetOneAndScanningGoesOn) {
@@ -276,9 +282,8 @@ TEST_F(WorkbookTest, ASheetStillWaitingAtExitIsWrittenBeforeTheSaveQuestion) {
   const QString path = h.tmp.Path("exit.xls");
   h.NewWorkbook(path);
   w.StartScanning1->trigger();
-  w.PendingColumns << "7";
-  ++w.PendingRecords;
-  w.tmrInputVal->start();
+  w.PendingSheets.Add({"7"}, SheetQueue::Clock::now());
+  w.ArmRowWriter();
   h.Stop();
   SetServerFrontEnd(nullptr);
   ASSERT_EQ(h.ui.questions.size(), 1u);

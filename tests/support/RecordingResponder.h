@@ -28,6 +28,7 @@ class RecordingResponder : public UiResponder {
   }
   Answer Question(const QString& title, const QString& text, const QList<Answer>& buttons) override {
     questions.push_back({MessageKind::Plain, title, text});
+    if (onQuestion) onQuestion(questions.back());
     if (answers.empty()) return buttons.front();
     const Answer a = answers.front();
     answers.pop_front();
@@ -67,4 +68,5 @@ class RecordingResponder : public UiResponder {
   std::vector<ShownMessage> passwordRequests;
   std::deque<std::optional<QString>> passwords;  // nullopt (or none left) = the user cancels
   std::function<void(const ShownMessage&)> onMessage;  // runs while the "box" is open
+  std::function<void(const ShownMessage&)> onQuestion;  // the same for questions
 };

@@ -1,0 +1,183 @@
+#include "app/WorkbookSwitch.h"
+
+#include "app/CellfeedMain.h"
+#include "app/CrashJournal.h"
+#include "app/JournalRecovery.h"
+#include "uikit/UiServices.h"
+#include "automation/ComObj.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kSpreadsheetProgId = QStringLiteral("Excel.Application");
+
+QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
+
+// A spreadsheet instance of its own, only to read a workbook and let it go.
+std::vector<JournalSheet> MissingFromFile(const JournalContents& journal) {
+  const OleVariant app = CreateOleObject(kSpreadsheetProgId);
+  const auto quit = [&app] { app.Call(QStringLiteral("Quit")); };
+  try {
+    app.Get(QStringLiteral("Workbooks")).Call(QStringLiteral("Open"), {journal.workbookPath, false});
+    std::vector<JournalSheet> missing =
+        SheetsMissingFrom(app.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets")), journal.sheets);
+    quit();
+    return missing;
+  } catch (...) {
+    quit();
+    throw;
+  }
+}
+
+}  // namespace
+
+void WorkbookSwitch::Open(const QString& path) { OpenWorkbook(path, true, Offer::Ask); }
+
+void WorkbookSwitch::OpenWorkbook(const QString& path, bool startScanning, Offer offer) {
+  // Beside the current workbook, which stays current if this fails.
+  const OleVariant app = CreateOleObject(kSpreadsheetProgId);
+  app.Put(QStringLiteral("Visible"), true);
+  app.Get(QStringLiteral("Workbooks")).Call(QStringLiteral("Open"), {path, false});
+  const OleVariant sheets = app.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets"));
+  OleVariant previous = Adopt(app, sheets, path);
+  try {
+    Remember(path);
+    OfferJournal(offer);
+    if (startScanning) {
+      try {
+        w_.StartScanning1Click();
+      } catch (const std::exception& error) {
+        // Sheets that waited for the row search have no row in this workbook.
+        if (!w_.RowKnown) w_.Delivery.KeepAll(w_.PendingSheets, path, QString::fromUtf8(error.what()));
+        throw;
+      }
+    }
+  } catch (...) {
+    previous = OleVariant();
+    throw;
+  }
+  previous = OleVariant();  // may ask about unsaved changes; rows go to the new workbook meanwhile
+}
+
+void WorkbookSwitch::New(const QString& path) {
+  w_.StopScanning1Click();
+  if (w_.ExcelApp.IsEmpty()) {
+    w_.ExcelApp = CreateOleObject(kSpreadsheetProgId);
+    w_.ExcelApp.Put(QStringLiteral("Visible"), true);
+  }
+  const OleVariant workbook = w_.ExcelApp.Get(QStringLiteral("Workbooks")).Get(QStringLiteral("Add"));
+  workbook.Call(QStringLiteral("SaveAs"), {path});
+  Adopt(w_.ExcelApp, w_.ExcelApp.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets")), path);
+  Remember(path);
+  OfferJournal(Offer::Ask);  // left by an earlier workbook of that name
+}
+
+OleVariant WorkbookSwitch::Adopt(OleVariant app, OleVariant sheets, const QString& path) {
+  WriteWaitingSheets();
+  OleVariant previous = std::exchange(w_.ExcelApp, std::move(app));
+  w_.WorkSheets = std::move(sheets);
+  w_.CurrentFile = path;
+  w_.RowKnown = false;  // nothing is written here before the first empty row is found
+  w_.Journal = std::make_unique<CrashJournal>(path);
+  return previous;
+}
+
+void WorkbookSwitch::WriteWaitingSheets() {
+  if (w_.PendingSheets.Empty()) return;
+  if (w_.RowKnown) {
+    w_.Delivery.WriteAll(w_.PendingSheets, w_.CurrentTarget());
+  } else {
+    w_.Delivery.KeepAll(w_.PendingSheets, w_.CurrentFile, QStringLiteral("no empty row was found for it"));
+  }
+}
+
+void WorkbookSwitch::Remember(const QString& path) {
+  w_.AddRecentFile(path);
+  w_.StoreRecentFiles();  // a crash must not lose it
+}
+
+void WorkbookSwitch::Saved() {
+  if (w_.Journal) w_.Journal->Retire();
+}
+
+void WorkbookSwitch::OfferJournal(Offer offer) {
+  const std::optional<JournalContents> journal = CrashJournal::Read(w_.Journal->FilePath());
+  if (!journal) return;
+  const std::vector<JournalSheet> missing = SheetsMissingFrom(w_.WorkSheets, journal->sheets);
+  if (missing.empty()) {
+    w_.Journal->Retire();  // saved after all, by the spreadsheet's own question
+    return;
+  }
+  if (offer == Offer::Ask && !Ask(w_.CurrentFile, static_cast<int>(missing.size()))) {
+    const QString csv = KeepApart(w_.CurrentFile, missing);
+    w_.Journal->Retire();
+    TellKept(w_.CurrentFile, static_cast<int>(missing.size()), csv, {});
+    return;
+  }
+  // Back in the workbook but not saved yet: the journal keeps them where they are now.
+  w_.Journal->Replace(RestoreSheets(w_.WorkSheets, missing));
+}
+
+bool WorkbookSwitch::Ask(const QString& workbookPath, int count) {
+  const QString text =
+      QStringLiteral("%1 scanned for '%2' %3 never saved into the workbook.  Put %4 back now, at the first empty rows?")
+          .arg(CountOfSheets(count), Shown(workbookPath), count == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+               count == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+  return UiServices::AskQuestion(text, {Answer::Yes, Answer::No}) == Answer::Yes;
+}
+
+QString WorkbookSwitch::KeepApart(const QString& workbookPath, const std::vector<JournalSheet>& sheets) {
+  const QString csv = KeptSheetsPath(
+      workbookPath, QStringLiteral("not restored %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH-mm-ss"))));
+  AppendSheetsCsv(csv, sheets);
+  return csv;
+}
+
+void WorkbookSwitch::TellKept(const QString& workbookPath, int count, const QString& csv, const QString& why) {
+  UiServices::ShowMessage(MessageKind::Information, why + QStringLiteral("The %1 scanned for '%2' %3 kept in '%4'.")
+                                                              .arg(CountOfSheets(count), Shown(workbookPath),
+                                                                   count == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                                                                   Shown(csv)));
+}
+
+void WorkbookSwitch::OfferJournalsAtStart() {
+  for (const QString& file : CrashJournal::AllJournals()) {
+    const std::optional<JournalContents> journal = CrashJournal::Read(file);
+    if (!journal) continue;  // not one of ours: left alone
+    std::vector<JournalSheet> missing;
+    if (QFileInfo::exists(journal->workbookPath)) {
+      try {
+        missing = MissingFromFile(*journal);
+      } catch (const std::exception& error) {
+        // Perhaps on a drive that is not there now: kept for the next time.
+        UiServices::ShowMessage(MessageKind::Error,
+                                QStringLiteral("%1 scanned for '%2' cannot be checked: %3  They stay in the crash journal.")
+                                    .arg(CountOfSheets(static_cast<int>(journal->sheets.size())),
+                                         Shown(journal->workbookPath), QString::fromUtf8(error.what())));
+        continue;
+      }
+    } else {
+      const QString csv = journal->sheets.empty() ? QString() : KeepApart(journal->workbookPath, journal->sheets);
+      QFile::remove(file);
+      if (!csv.isEmpty()) {
+        TellKept(journal->workbookPath, static_cast<int>(journal->sheets.size()), csv,
+                 QStringLiteral("The workbook '%1' is gone.  ").arg(Shown(journal->workbookPath)));
+      }
+      continue;
+    }
+    if (missing.empty()) {
+      QFile::remove(file);
+      continue;
+    }
+    if (Ask(journal->workbookPath, static_cast<int>(missing.size()))) {
+      OpenWorkbook(journal->workbookPath, false, Offer::Restore);
+    } else {
+      const QString csv = KeepApart(journal->workbookPath, missing);
+      QFile::remove(file);  // kept in the file now: never asked about again
+      TellKept(journal->workbookPath, static_cast<int>(missing.size()), csv, {});
+    }
+  }
+}
