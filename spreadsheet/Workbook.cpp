@@ -2,6 +2,7 @@
 
 #include "spreadsheet/AtomicFile.h"
 #include "spreadsheet/BlankWorkbook.h"
+#include "spreadsheet/Calculation.h"
 #include "spreadsheet/XlsWriter.h"
 
 #include <QDir>
@@ -26,6 +27,7 @@ std::unique_ptr<Workbook> Workbook::FromParts(std::unique_ptr<WorkbookParts> par
     throw WorkbookError(QStringLiteral("Cannot open \"%1\": the workbook has no sheets.").arg(displayName));
   }
   std::unique_ptr<Workbook> book(new Workbook);
+  book->calc_ = std::make_unique<Calculation>(*parts);
   book->parts_ = std::move(parts);
   book->document_ = std::move(document);
   return book;
@@ -75,6 +77,7 @@ void Workbook::SaveAs(const QString& path) {
   if (QFileInfo(absolute).isDir()) {
     throw WorkbookError(QStringLiteral("Cannot save \"%1\": it is a folder.").arg(Shown(absolute)));
   }
+  parts_->recalculateOnLoad = NeedsRecalculationOnLoad();
   try {
     AtomicFile file(absolute);
     CompoundFile::Write(file.Stream(), absolute, document_,
@@ -89,7 +92,21 @@ void Workbook::SaveAs(const QString& path) {
   dirty_ = false;
 }
 
-void Workbook::WriteStream(Biff::ByteSink& sink) const { WriteWorkbookStream(*parts_, sink); }
+void Workbook::WriteStream(Biff::ByteSink& sink) const {
+  parts_->recalculateOnLoad = NeedsRecalculationOnLoad();
+  WriteWorkbookStream(*parts_, sink);
+}
+
+// Stored results the server does not vouch for went stale only if a cell changed.
+bool Workbook::NeedsRecalculationOnLoad() const {
+  if (!calc_->HasKeptResults()) return false;
+  for (const auto& sheet : parts_->sheets) {
+    if (!sheet->Written().empty()) return true;
+  }
+  return false;
+}
+
+std::vector<CellPosition> Workbook::TakeChangedResults() { return calc_->TakeChangedResults(); }
 
 void Workbook::Save() {
   if (path_.isEmpty()) throw WorkbookError(QStringLiteral("Cannot save \"%1\": it has no file yet; use SaveAs.").arg(Name()));

@@ -11,6 +11,10 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
+
+class Calculation;
+struct CellPosition;
 
 // A workbook that cannot be opened or saved; the message names the file
 // and says why.
@@ -60,12 +64,19 @@ class Workbook {
   // The workbook stream as a save would write it (without the compound file).
   void WriteStream(Biff::ByteSink& sink) const;
 
+  // The formulas: their results are kept current as cells change.
+  const Calculation& Formulas() const { return *calc_; }
+  // The formula cells whose results changed since the last call.
+  std::vector<CellPosition> TakeChangedResults();
+
  private:
   Workbook() = default;
+  bool NeedsRecalculationOnLoad() const;
   static std::unique_ptr<Workbook> FromParts(std::unique_ptr<WorkbookParts> parts, CompoundDocument document,
                                             const QString& displayName);
 
   std::unique_ptr<WorkbookParts> parts_;
+  std::unique_ptr<Calculation> calc_;  // refers into parts_
   CompoundDocument document_;
   QString path_;
   bool dirty_ = false;

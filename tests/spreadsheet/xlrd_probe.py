@@ -105,7 +105,7 @@ def streams(path):
     return found
 
 
-def compare(before_path, after_path, row):
+def compare(before_path, after_path, row, recalculated=()):
     before, after = open_book(before_path), open_book(after_path)
     problems = []
     if book_facts(before) != book_facts(after):
@@ -121,7 +121,8 @@ def compare(before_path, after_path, row):
         for key in b:
             if b[key] != a[key]:
                 if key == 'cells':
-                    gone = [k for k in b['cells'] if b['cells'][k] != a['cells'].get(k)]
+                    gone = [k for k in b['cells'] if b['cells'][k] != a['cells'].get(k)
+                            and (i,) + k not in recalculated]
                     extra = [k for k in a['cells'] if k not in b['cells'] and a['cells'][k][0] != xlrd.XL_CELL_EMPTY]
                     if gone or extra:
                         problems.append('sheet %d cells differ at %s' % (i + 1, (gone + extra)[:5]))
@@ -265,7 +266,12 @@ def foreign(out_path):
 def main(argv):
     command = argv[1]
     if command == 'compare':
-        return compare(argv[2], argv[3], int(argv[4]))
+        # An optional fifth argument "s,r,c;s,r,c": formula cells (sheet, row,
+        # column, from 0) whose stored results may have been brought up to date.
+        recalculated = set()
+        if len(argv) > 5 and argv[5]:
+            recalculated = {tuple(int(x) for x in cell.split(',')) for cell in argv[5].split(';')}
+        return compare(argv[2], argv[3], int(argv[4]), recalculated)
     if command == 'values':
         return values(argv[2])
     if command == 'protection':
