@@ -7,7 +7,7 @@
 #include "automation/ComObj.h"
 #include "spreadsheet/SpreadsheetServer.h"
 
-#include <numeric>
+#include <algorithm>
 
 namespace {
 
@@ -20,11 +20,11 @@ std::string Report(const std::vector<std::string>& failures) {
   return out;
 }
 
-class FormulaOracle : public ::testing::TestWithParam<QString> {
+class FormulaOracle : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     RegisterSpreadsheetServer();
-    book_ = Corpus::Load(GetParam());
+    book_ = Corpus::Load(QString::fromStdString(GetParam()));
     excel_ = CreateOleObject("Excel.Application");
     const QString path = dir_.Path(book_.file);
     ASSERT_TRUE(QFile::copy(Corpus::Dir() + QLatin1Char('/') + book_.file, path));
@@ -68,10 +68,17 @@ TEST_P(FormulaOracle, SavedFileHoldsCurrentResults) {
   reader.Call("Quit");
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, FormulaOracle, ::testing::ValuesIn(Corpus::BookNames()),
-                         [](const ::testing::TestParamInfo<QString>& info) {
-                           QString name = info.param;
-                           return name.replace(QLatin1Char('-'), QLatin1Char('_')).toStdString();
+std::vector<std::string> BookNames() {
+  std::vector<std::string> names;
+  for (const QString& name : Corpus::BookNames()) names.push_back(name.toStdString());
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, FormulaOracle, ::testing::ValuesIn(BookNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string name = info.param;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
                          });
 
 // The harness itself: a comparison that never fails would pass everything.
