@@ -72,11 +72,15 @@ Overrides LoadOverrides() {
     const QJsonObject o = entry.toObject();
     const QString cell = o.value(QStringLiteral("sheet")).toString() + QLatin1Char('!') +
                          o.value(QStringLiteral("cell")).toString();
-    const Value calc = FromJson(o.value(QStringLiteral("libreoffice")));
+    // Calc's value may be an error the application has no name for ("Err:502").
+    const QJsonObject calc = o.value(QStringLiteral("libreoffice")).toObject();
+    const QString calcText = calc.value(QStringLiteral("t")).toString() == QLatin1String("e")
+                                 ? QStringLiteral("error ") + calc.value(QStringLiteral("v")).toString()
+                                 : Describe(FromJson(calc));
     out[{o.value(QStringLiteral("workbook")).toString(), o.value(QStringLiteral("state")).toString(), cell}] =
         Expected{FromJson(o.value(QStringLiteral("excel"))),
                  QStringLiteral("the spreadsheet application's value; Calc gives %1: %2")
-                     .arg(Describe(calc), o.value(QStringLiteral("reason")).toString())};
+                     .arg(calcText, o.value(QStringLiteral("reason")).toString())};
   }
   return out;
 }
@@ -177,7 +181,8 @@ Book Load(const QString& name) {
     }
     const QJsonObject results = o.value(QStringLiteral("results")).toObject();
     for (auto it = results.begin(); it != results.end(); ++it) {
-      const auto found = overrides.find({book.file, state.name, it.key()});
+      auto found = overrides.find({book.file, state.name, it.key()});
+      if (found == overrides.end()) found = overrides.find({book.file, QStringLiteral("*"), it.key()});
       state.results[it.key()] = found != overrides.end() ? found->second : Expected{FromJson(it.value()), {}};
     }
     for (const Formula& formula : book.formulas) {
