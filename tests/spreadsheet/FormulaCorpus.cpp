@@ -30,8 +30,11 @@ QJsonObject ReadObject(const QString& path) {
   return doc.object();
 }
 
-Value FromJson(const QJsonValue& json) {
-  const QJsonObject object = json.toObject();
+Value FromJson(const QJsonValue& json) { return ParseValue(json.toObject()); }
+
+}  // namespace
+
+Value ParseValue(const QJsonObject& object) {
   const QString type = object.value(QStringLiteral("t")).toString();
   const QJsonValue v = object.value(QStringLiteral("v"));
   if (type == QLatin1String("n")) return Value::Number(v.toDouble());
@@ -44,6 +47,8 @@ Value FromJson(const QJsonValue& json) {
   if (type == QLatin1String("empty")) return {};
   Bad(QStringLiteral("no such value type: %1").arg(type));
 }
+
+namespace {
 
 // "BP12" -> column 68, row 12.
 Cell ParseCell(const QString& sheet, const QString& ref) {

@@ -7,6 +7,7 @@
 
 #include "automation/OleVariant.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -54,6 +55,9 @@ OleVariant PutValue(const Value& value);
 // agree: numbers within a relative 1e-9, everything else exactly.
 std::optional<QString> Mismatch(const Value& expected, const Value& got);
 QString Describe(const Value& value);
+// A value as the corpus files write it: {"t": "n", "v": 2.0}; throws
+// std::runtime_error for anything else.
+Value ParseValue(const QJsonObject& json);
 
 struct Cell {
   QString sheet;

@@ -74,6 +74,38 @@ std::vector<std::string> BookNames() {
   return names;
 }
 
+// What another reader finds in the saved file: every formula still a
+// formula with the tokens it had, and the stored results current.
+TEST_P(FormulaOracle, SavedFileKeepsItsFormulasWithCurrentResults) {
+  const QJsonObject before = SheetTest::ProbeJson({QStringLiteral("formulas"), dir_.Path(book_.file)}).object();
+  ASSERT_EQ(before.size(), static_cast<qsizetype>(book_.formulas.size()));
+  for (size_t i = 1; i < book_.states.size(); ++i) Corpus::Apply(excel_, book_.states[i]);
+  excel_.Get("ActiveWorkBook").Call("Save");
+  const QJsonObject after = SheetTest::ProbeJson({QStringLiteral("formulas"), dir_.Path(book_.file)}).object();
+  std::vector<std::string> failures;
+  for (const Corpus::Formula& formula : book_.formulas) {
+    const QString name = formula.cell.Name();
+    const QJsonObject was = before.value(name).toObject();
+    const QJsonObject is = after.value(name).toObject();
+    if (is.isEmpty()) {
+      failures.push_back((name + QStringLiteral(" ") + formula.text + QStringLiteral(": no longer a formula")).toStdString());
+      continue;
+    }
+    if (is.value(QStringLiteral("tokens")) != was.value(QStringLiteral("tokens"))) {
+      failures.push_back((name + QStringLiteral(" ") + formula.text + QStringLiteral(": tokens were %1, are %2")
+                              .arg(was.value(QStringLiteral("tokens")).toString(), is.value(QStringLiteral("tokens")).toString()))
+                             .toStdString());
+    }
+    const Corpus::Expected& expected = book_.states.back().results.at(name);
+    const Corpus::Value stored = Corpus::ParseValue(is.value(QStringLiteral("result")).toObject());
+    if (const std::optional<QString> difference = Corpus::Mismatch(expected.value, stored)) {
+      failures.push_back((name + QStringLiteral(" ") + formula.text + QStringLiteral(": stored result: ") + *difference)
+                             .toStdString());
+    }
+  }
+  EXPECT_TRUE(failures.empty()) << Report(failures);
+}
+
 INSTANTIATE_TEST_SUITE_P(Corpus, FormulaOracle, ::testing::ValuesIn(BookNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                            std::string name = info.param;
