@@ -1,7 +1,7 @@
 // Program entry: the application object, the one main window, the event loop.
 // The main window is destroyed after the loop ends, which runs the shutdown steps.
 
-#include "app/CellfeedApplication.h"
+#include "uikit/CellfeedApplication.h"
 #include "app/CellfeedMain.h"
 #include "spreadsheet/SheetView.h"
 #include "spreadsheet/SpreadsheetServer.h"

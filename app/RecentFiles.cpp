@@ -1,6 +1,6 @@
 #include "app/RecentFiles.h"
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 namespace {
 const QString kSection = QStringLiteral("FEED");

@@ -1,9 +1,9 @@
 #include "forms/fmAbout.h"
 
-#include "app/Branding.h"
-#include "app/DesignFont.h"
-#include "app/Glyphs.h"
-#include "app/RunContext.h"
+#include "settings/Branding.h"
+#include "uikit/DesignFont.h"
+#include "uikit/Glyphs.h"
+#include "settings/RunContext.h"
 #include "cfw_version.h"
 
 #include <QFileInfo>

@@ -1,11 +1,11 @@
 #include "forms/fmCalibrate.h"
 
-#include "app/Branding.h"
-#include "app/DesignFont.h"
-#include "app/ErrorReporting.h"
-#include "app/RunContext.h"
-#include "app/ScreenCursor.h"
-#include "app/UiServices.h"
+#include "settings/Branding.h"
+#include "uikit/DesignFont.h"
+#include "uikit/ErrorReporting.h"
+#include "settings/RunContext.h"
+#include "uikit/ScreenCursor.h"
+#include "uikit/UiServices.h"
 #include "serial/AdPort.h"
 
 #include <QKeyEvent>

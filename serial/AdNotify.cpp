@@ -8,7 +8,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/ErrorReporting.h"
+#include "uikit/ErrorReporting.h"
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>

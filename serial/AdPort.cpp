@@ -7,8 +7,8 @@
 #include <exception>
 #include <iostream>
 
-#include "app/ErrorReporting.h"
-#include "app/ScreenCursor.h"
+#include "uikit/ErrorReporting.h"
+#include "uikit/ScreenCursor.h"
 #include "serial/AdExcept.h"
 #include "serial/AdNotify.h"
 #include "serial/AdSelCom.h"

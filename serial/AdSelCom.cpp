@@ -1,6 +1,6 @@
 #include "serial/AdSelCom.h"
 
-#include "app/DesignFont.h"
+#include "uikit/DesignFont.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

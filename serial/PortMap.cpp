@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 namespace {
 

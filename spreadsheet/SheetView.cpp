@@ -1,6 +1,6 @@
 #include "spreadsheet/SheetView.h"
 
-#include "app/UiServices.h"
+#include "uikit/UiServices.h"
 #include "automation/OleVariant.h"
 
 #include <QApplication>

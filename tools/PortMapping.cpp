@@ -1,6 +1,6 @@
 #include "tools/PortMapping.h"
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <stdexcept>
 

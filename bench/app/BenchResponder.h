@@ -5,7 +5,7 @@
 // unsaved changes at the end is answered "Don't Save" (the run's own
 // workbook is read before then).
 
-#include "app/UiServices.h"
+#include "uikit/UiServices.h"
 
 #include <QStringList>
 

@@ -25,7 +25,7 @@
 // The 65,000-row workbook is made once through the server's late-bound calls
 // and kept in WORKDIR (default: the current folder) for later runs.
 
-#include "app/CellfeedApplication.h"
+#include "uikit/CellfeedApplication.h"
 #include "automation/ComObj.h"
 #include "bench/app/ScanRun.h"
 #include "spreadsheet/SheetView.h"

@@ -1,9 +1,9 @@
 #include "bench/app/ScanRun.h"
 #include "bench/PeakMemory.h"
 
-#include "app/Branding.h"
+#include "settings/Branding.h"
 #include "app/CellfeedMain.h"
-#include "app/RunContext.h"
+#include "settings/RunContext.h"
 #include "bench/app/BenchResponder.h"
 #include "bench/app/RowAudit.h"
 #include "serial/AdPort.h"

@@ -5,10 +5,10 @@
 #include "EventPump.h"
 #include "RecordingResponder.h"
 #include "TempDir.h"
-#include "app/Branding.h"
+#include "settings/Branding.h"
 #include "app/CellfeedMain.h"
-#include "app/IniFile.h"
-#include "app/RunContext.h"
+#include "settings/IniFile.h"
+#include "settings/RunContext.h"
 #include "forms/fmSetup.h"
 #include "tools/MachineSimulator.h"
 

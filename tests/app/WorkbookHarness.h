@@ -5,7 +5,7 @@
 
 #include "AutomationSpy.h"
 #include "MainWindowHarness.h"
-#include "app/ErrorReporting.h"
+#include "uikit/ErrorReporting.h"
 #include "automation/ComObj.h"
 #include "spreadsheet/SpreadsheetServer.h"
 

@@ -1,8 +1,8 @@
 // The main window as designed, its scanning state and its commands.
 #include "MainWindowHarness.h"
-#include "app/Branding.h"
-#include "app/ErrorReporting.h"
-#include "app/ScreenCursor.h"
+#include "settings/Branding.h"
+#include "uikit/ErrorReporting.h"
+#include "uikit/ScreenCursor.h"
 #include "forms/fmAbout.h"
 
 #include <QLabel>

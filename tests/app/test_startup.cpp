@@ -1,8 +1,8 @@
 // Start-up and shutdown of the main window: branding, the trace switch, the
 // settings file and the recent-files list, as a user's files exercise them.
 #include "MainWindowHarness.h"
-#include "app/Branding.h"
-#include "app/CommandLine.h"
+#include "settings/Branding.h"
+#include "settings/CommandLine.h"
 #include "app/RecentFiles.h"
 #include "serial/AdPort.h"
 

@@ -4,9 +4,9 @@
 
 #include "EventPump.h"
 #include "RecordingResponder.h"
-#include "app/IniFile.h"
-#include "app/RunContext.h"
-#include "app/ScreenCursor.h"
+#include "settings/IniFile.h"
+#include "settings/RunContext.h"
+#include "uikit/ScreenCursor.h"
 #include "serial/AdPort.h"
 #include "serial/PortMap.h"
 #include "tools/MachineSimulator.h"

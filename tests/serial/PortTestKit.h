@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "PtyPair.h"
-#include "app/UiServices.h"
+#include "uikit/UiServices.h"
 #include "serial/AdPort.h"
 
 // Runs the event loop until pred() holds or the time is up.

@@ -2,7 +2,7 @@
 // Stands in for every message box and file dialog while installed: records what
 // the application showed and answers from queues the test fills.
 
-#include "app/UiServices.h"
+#include "uikit/UiServices.h"
 
 #include <QList>
 #include <QStringList>

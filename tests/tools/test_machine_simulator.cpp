@@ -8,7 +8,7 @@
 #include "tools/PortMapping.h"
 #include "tools/SimulatorConsole.h"
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 #include "RecordDecoder.h"
 #include "ScratchFiles.h"
 
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,7 +1,7 @@
-#include "app/UiServices.h"
+#include "uikit/UiServices.h"
 
-#include "app/RunContext.h"
-#include "app/ScreenCursor.h"
+#include "settings/RunContext.h"
+#include "uikit/ScreenCursor.h"
 
 #include <QApplication>
 #include <QFileDialog>

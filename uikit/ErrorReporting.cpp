@@ -1,6 +1,6 @@
-#include "app/ErrorReporting.h"
+#include "uikit/ErrorReporting.h"
 
-#include "app/UiServices.h"
+#include "uikit/UiServices.h"
 
 QString StandardErrorText(const QString& message) {
   if (message.isEmpty() || message.endsWith('.')) return message;

@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "settings/CommandLine.h"
 
 bool TraceSwitchOn(const QString& firstArgument) {
   const QString upper = firstArgument.toUpper();

@@ -1,6 +1,6 @@
-#include "app/Branding.h"
+#include "settings/Branding.h"
 
-#include "app/RunContext.h"
+#include "settings/RunContext.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "app/Glyphs.h"
+#include "uikit/Glyphs.h"
 
 #include <QPainter>
 #include <QSvgRenderer>

@@ -1,4 +1,4 @@
-#include "app/ScreenCursor.h"
+#include "uikit/ScreenCursor.h"
 
 #include <QApplication>
 #include <QDialog>

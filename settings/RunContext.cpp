@@ -1,4 +1,4 @@
-#include "app/RunContext.h"
+#include "settings/RunContext.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
-#include "app/CellfeedApplication.h"
+#include "uikit/CellfeedApplication.h"
 
-#include "app/ErrorReporting.h"
-#include "app/RunContext.h"
+#include "uikit/ErrorReporting.h"
+#include "settings/RunContext.h"
 
 CellfeedApplication::CellfeedApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(RunContext::kApplicationTitle);
