@@ -213,6 +213,7 @@ void Calculation::CellChanged(uint16_t sheet, uint32_t row, uint16_t col) {
 bool Calculation::Evaluate(uint32_t id) {
   FormulaCell& f = formulas_[id];
   if (!f.program) return false;
+  ++evaluations_;
   Value result = evaluator_.Evaluate(*f.program, {f.sheet, f.row, f.col});
   if (Coerce::SameResult(result, f.value)) return false;
   f.value = std::move(result);

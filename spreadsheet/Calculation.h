@@ -35,6 +35,8 @@ class Calculation {
   // Why formulas keep their stored results, each reason once.
   const QStringList& OutsideReasons() const { return outside_; }
   size_t FormulaCount() const { return formulas_.size(); }
+  // Formula evaluations so far (opening included): how much a change cost.
+  size_t EvaluationCount() const { return evaluations_; }
   size_t CircularCount() const;
 
  private:
@@ -55,4 +57,5 @@ class Calculation {
   std::vector<uint32_t> stamp_;  // per formula: the recalculation that last reached it
   std::vector<uint32_t> local_;  // per formula: its place in that recalculation
   uint32_t epoch_ = 0;
+  size_t evaluations_ = 0;
 };

@@ -8,6 +8,10 @@
 namespace {
 
 constexpr int kMaxNameDepth = 32;
+// Arrays larger than this (64 whole columns) are #NUM!, not gigabytes.
+constexpr uint64_t kMaxArrayCells = uint64_t{1} << 22;
+
+bool TooLarge(uint64_t rows, uint64_t cols) { return rows * cols > kMaxArrayCells; }
 
 Value Arithmetic(Operator op, double a, double b) {
   double result = 0;
@@ -75,6 +79,7 @@ const Value* Element(const Matrix& m, uint32_t row, uint32_t col) {
 
 template <typename Apply>
 Value Elementwise(const Matrix& a, const Matrix& b, Apply apply) {
+  if (TooLarge(std::max(a.Rows(), b.Rows()), std::max(a.Cols(), b.Cols()))) return Value::Error(ErrorCode::Num);
   auto result = std::make_shared<Matrix>(std::max(a.Rows(), b.Rows()), std::max(a.Cols(), b.Cols()));
   for (uint32_t row = 0; row < result->Rows(); ++row) {
     for (uint32_t col = 0; col < result->Cols(); ++col) {
@@ -197,6 +202,7 @@ std::shared_ptr<const Matrix> FormulaEvaluator::ToMatrix(const Value& value) {
   if (value.kind != Value::Kind::Reference) return Single(value.kind == Value::Kind::Missing ? Value() : value);
   if (value.more || value.area.sheetFirst != value.area.sheetLast) return Single(Value::Error(ErrorCode::Value));
   const Area& a = value.area;
+  if (TooLarge(a.Rows(), a.Cols())) return Single(Value::Error(ErrorCode::Num));
   auto m = std::make_shared<Matrix>(a.Rows(), a.Cols());
   cells_.ForEachFilled(a, [&](uint16_t, uint32_t row, uint16_t col, const Value& cell) {
     m->At(row - a.rowFirst, col - a.colFirst) = cell;
@@ -335,6 +341,7 @@ Value FormulaEvaluator::EvalFunction(const FormulaProgram& program, const Formul
       cols = std::max(cols, args[i].array->Cols());
     }
   }
+  if (TooLarge(rows, cols)) return Value::Error(ErrorCode::Num);
   auto result = std::make_shared<Matrix>(rows, cols);
   std::vector<Value> single(args.size());
   for (uint32_t r = 0; r < rows; ++r) {

@@ -133,6 +133,29 @@ TEST_F(Server, NumbersAreStoredAsNumbersOtherTextsAsTextAndEmptyCellsGiveEmptyTe
   EXPECT_EQ(numbers, 3);
 }
 
+// The window hears of formula results that a write changes on the sheet it
+// shows; results elsewhere are read when that sheet is shown.
+TEST_F(Server, TheWindowHearsOfResultsThatAWriteChanges) {
+  const QString path = dir_.Path(QStringLiteral("scores.xls"));
+  const SheetTest::ProbeResult made = SheetTest::Probe(
+      {QStringLiteral("book"), path,
+       QString::fromUtf8(R"json({"Import": {"A1": "Sheet", "BP2": "=B2*2", "BP3": "=B3*2"},
+                                "Totals": {"A1": "=SUM(Import!B1:B9)"}})json")});
+  ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+  const OleVariant excel = CreateOleObject("Excel.Application");
+  excel.Put("Visible", true);
+  excel.Get("Workbooks").Call("Open", {path, false});
+  Cell(excel, 2, 2).Put("Value", "4");
+  EXPECT_EQ(Cell(excel, 2, 68).Get("Value").ToDouble(), 8.0);
+  EXPECT_EQ(excel.Get("ActiveWorkBook").Get("Sheets", {2}).Get("Cells", {1, 1}).Get("Value").ToDouble(), 4.0);
+  const std::vector<std::pair<uint32_t, uint32_t>> expected{{1, 67}};
+  EXPECT_EQ(frontEnd_->results, expected);
+  Cell(excel, 2, 2).Put("Value", "4");  // the same value: no result changes
+  EXPECT_EQ(frontEnd_->results, expected);
+  excel.Get("ActiveWorkBook").Call("Close", {false});
+  excel.Call("Quit");
+}
+
 TEST_F(Server, ProtectionIsSetReadAndClearedThroughTheSheet) {
   const OleVariant excel = CreateOleObject("Excel.Application");
   const OleVariant book = NewWorkbookAt(excel, dir_.Path(QStringLiteral("p.xls")));

@@ -8,6 +8,7 @@
   xlrd_probe.py foreign OUT                   writes a workbook with formats, merges, formulas, three sheets
   xlrd_probe.py offsets FILE                  every stream position the file holds points where it should
   xlrd_probe.py formulas FILE                 JSON: every formula cell's tokens and its stored result, by "Sheet!A1"
+  xlrd_probe.py book OUT JSON                 writes a workbook with xlwt: {"Sheet": {"A1": 2, "B1": "=A1*2", ...}, ...}
 Exit status 0 when the check holds; differences go to stdout.
 """
 import json
@@ -327,6 +328,24 @@ def formulas(path):
     return 0
 
 
+def book(out_path, spec):
+    """Sheets in the order given; a text starting with "=" is a formula
+    (xlwt stores no result with it)."""
+    import xlwt
+    out = xlwt.Workbook(encoding='utf-8')
+    sheets = json.loads(spec)
+    added = {name: out.add_sheet(name) for name in sheets}  # formulas may name later sheets
+    for name, cells in sheets.items():
+        sheet = added[name]
+        for ref, value in cells.items():
+            row, col = xlrd.xlsx.cell_name_to_rowx_colx(ref)
+            if isinstance(value, str) and value.startswith('='):
+                value = xlwt.Formula(value[1:])
+            sheet.write(row, col, value)
+    out.save(out_path)
+    return 0
+
+
 def main(argv):
     command = argv[1]
     if command == 'compare':
@@ -342,6 +361,8 @@ def main(argv):
         return protection(argv[2])
     if command == 'foreign':
         return foreign(argv[2])
+    if command == 'book':
+        return book(argv[2], argv[3])
     if command == 'offsets':
         return offsets(argv[2])
     if command == 'formulas':
