@@ -10,11 +10,9 @@ using namespace FunctionSupport;
 namespace {
 
 Value Sum(FunctionCall& call) {
-  const Numbers numbers = CollectNumbers(call);
-  if (numbers.error) return *numbers.error;
-  double sum = 0;
-  for (double value : numbers.values) sum += value;
-  return std::isfinite(sum) ? Value::Number(sum) : Value::Error(ErrorCode::Num);
+  const Tally tally = TallyNumbers(call);
+  if (tally.error) return *tally.error;
+  return std::isfinite(tally.sum) ? Value::Number(tally.sum) : Value::Error(ErrorCode::Num);
 }
 
 Value Product(FunctionCall& call) {
@@ -27,21 +25,18 @@ Value Product(FunctionCall& call) {
 }
 
 Value Average(FunctionCall& call) {
-  const Numbers numbers = CollectNumbers(call);
-  if (numbers.error) return *numbers.error;
-  if (numbers.values.empty()) return Value::Error(ErrorCode::Div0);
-  double sum = 0;
-  for (double value : numbers.values) sum += value;
-  return Value::Number(sum / static_cast<double>(numbers.values.size()));
+  const Tally tally = TallyNumbers(call);
+  if (tally.error) return *tally.error;
+  if (tally.count == 0) return Value::Error(ErrorCode::Div0);
+  return Value::Number(tally.sum / tally.count);
 }
 
 template <bool largest>
 Value Extreme(FunctionCall& call) {
-  const Numbers numbers = CollectNumbers(call);
-  if (numbers.error) return *numbers.error;
-  if (numbers.values.empty()) return Value::Number(0);
-  return Value::Number(largest ? *std::max_element(numbers.values.begin(), numbers.values.end())
-                               : *std::min_element(numbers.values.begin(), numbers.values.end()));
+  const Tally tally = TallyNumbers(call);
+  if (tally.error) return *tally.error;
+  if (tally.count == 0) return Value::Number(0);
+  return Value::Number(largest ? tally.max : tally.min);
 }
 
 Value Median(FunctionCall& call) {
@@ -57,11 +52,15 @@ Value Median(FunctionCall& call) {
 Value Count(FunctionCall& call) {
   double count = 0;
   for (const Value& arg : call.args) {
-    call.eval.ForEachValue(arg, [&count](const Value& value, bool fromReference) {
+    if (arg.kind == Value::Kind::Reference) {
+      count += CountInReference(call, arg, false);
+      continue;
+    }
+    call.eval.ForEachValue(arg, [&count](const Value& value, bool fromArray) {
       if (value.kind == Value::Kind::Number) {
         ++count;
-      } else if (!fromReference && (value.kind == Value::Kind::Boolean ||
-                                    (value.kind == Value::Kind::Text && Coerce::NumberFromText(value.text)))) {
+      } else if (!fromArray && (value.kind == Value::Kind::Boolean ||
+                                (value.kind == Value::Kind::Text && Coerce::NumberFromText(value.text)))) {
         ++count;
       }
       return true;
@@ -74,6 +73,10 @@ Value CountA(FunctionCall& call) {
   double count = 0;
   for (const Value& arg : call.args) {
     if (arg.kind == Value::Kind::Missing) continue;
+    if (arg.kind == Value::Kind::Reference) {
+      count += CountInReference(call, arg, true);
+      continue;
+    }
     call.eval.ForEachValue(arg, [&count](const Value& value, bool) {
       if (value.kind != Value::Kind::Empty) ++count;
       return true;

@@ -1,5 +1,7 @@
 #include "spreadsheet/CalcCells.h"
 
+#include "spreadsheet/CellCriteria.h"
+
 #include <algorithm>
 
 using namespace Biff;
@@ -80,8 +82,82 @@ Value CalcCells::Read(const Copied& cell) const {
   return {};
 }
 
+// Like Read, into a value that is used again for the next cell.
+void CalcCells::ReadInto(const Copied& cell, Value& out) const {
+  switch (cell.kind) {
+    case Copied::Number:
+      out.kind = Value::Kind::Number;
+      out.number = cell.number;
+      break;
+    case Copied::Boolean:
+      out.kind = Value::Kind::Boolean;
+      out.boolean = cell.code != 0;
+      break;
+    case Copied::Error:
+      out.kind = Value::Kind::Error;
+      out.error = static_cast<ErrorCode>(cell.code);
+      break;
+    default:
+      out = Read(cell);
+      return;
+  }
+  if (!out.text.isNull()) out.text = QString();
+}
+
+int64_t CalcCells::CopiedRows(uint16_t sheet, const Area& area) const {
+  size_t rows = 0;
+  for (uint32_t col = area.colFirst; col <= area.colLast; ++col) {
+    const Column* copy = CopyOf(sheet, static_cast<uint16_t>(col));
+    if (!copy) return -1;
+    rows = std::max(rows, copy->Size());
+  }
+  return static_cast<int64_t>(rows);
+}
+
+bool CalcCells::Summarize(const Area& area, AreaSummary& summary) {
+  for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast; ++sheet) {
+    if (sheet >= parts_.sheets.size() || CopiedRows(static_cast<uint16_t>(sheet), area) < 0) return false;
+  }
+  AreaSummary out;
+  for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast; ++sheet) {
+    for (uint32_t col = area.colFirst; col <= area.colLast; ++col) {
+      const Column& copy = *copies_[sheet][col];
+      if (copy.Size() == 0 || area.rowFirst >= copy.Size()) continue;
+      const uint32_t last = std::min<uint32_t>(area.rowLast, static_cast<uint32_t>(copy.Size() - 1));
+      copy.Summarize(area.rowFirst, last, static_cast<uint16_t>(col), out);
+    }
+  }
+  summary = out;
+  return true;
+}
+
+bool CalcCells::CountMatching(const Area& area, const CellCriterion& criterion, double& filled, double& matching) {
+  for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast; ++sheet) {
+    if (sheet >= parts_.sheets.size() || CopiedRows(static_cast<uint16_t>(sheet), area) < 0) return false;
+  }
+  Value cell;
+  for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast; ++sheet) {
+    for (uint32_t col = area.colFirst; col <= area.colLast; ++col) {
+      const Column& copy = *copies_[sheet][col];
+      const uint32_t end = std::min<uint32_t>(area.rowLast + 1, static_cast<uint32_t>(copy.Size()));
+      for (uint32_t row = area.rowFirst; row < end; ++row) {
+        const Copied& copied = copy.At(row);
+        if (copied.kind == Copied::Empty) continue;
+        ++filled;
+        if (copied.kind == Copied::Number) {
+          if (criterion.MatchesNumber(copied.number)) ++matching;
+          continue;
+        }
+        ReadInto(copied, cell);
+        if (criterion.Matches(cell)) ++matching;
+      }
+    }
+  }
+  return true;
+}
+
 Value CalcCells::Cell(uint16_t sheet, uint32_t row, uint16_t col) {
-  if (const Column* copy = CopyOf(sheet, col)) return row < copy->size() ? Read((*copy)[row]) : Value();
+  if (const Column* copy = CopyOf(sheet, col)) return row < copy->Size() ? Read(copy->At(row)) : Value();
   const int64_t formula = FormulaAt(sheet, row, col);
   if (formula >= 0) return formulas_[static_cast<size_t>(formula)].value;
   if (sheet >= parts_.sheets.size()) return {};
@@ -91,20 +167,16 @@ Value CalcCells::Cell(uint16_t sheet, uint32_t row, uint16_t col) {
 void CalcCells::ForEachFilled(const Area& area, Visit visit) {
   for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast && sheet < parts_.sheets.size(); ++sheet) {
     const uint16_t s = static_cast<uint16_t>(sheet);
-    bool copied = true;
-    size_t rows = 0;
-    for (uint32_t col = area.colFirst; col <= area.colLast && copied; ++col) {
-      const Column* copy = CopyOf(s, static_cast<uint16_t>(col));
-      copied = copy != nullptr;
-      if (copy) rows = std::max(rows, copy->size());
-    }
-    if (copied) {
-      const uint32_t last = std::min<uint32_t>(area.rowLast, static_cast<uint32_t>(rows) - 1);
+    const int64_t rows = CopiedRows(s, area);
+    if (rows >= 0) {
+      Value cell;
+      const uint32_t last = std::min<uint32_t>(area.rowLast, static_cast<uint32_t>(std::max<int64_t>(rows, 1) - 1));
       for (uint32_t row = area.rowFirst; rows > 0 && row <= last; ++row) {
         for (uint32_t col = area.colFirst; col <= area.colLast; ++col) {
           const Column& copy = *copies_[s][col];
-          if (row >= copy.size() || copy[row].kind == Copied::Empty) continue;
-          if (!visit(s, row, static_cast<uint16_t>(col), Read(copy[row]))) return;
+          if (row >= copy.Size() || copy.At(row).kind == Copied::Empty) continue;
+          ReadInto(copy.At(row), cell);
+          if (!visit(s, row, static_cast<uint16_t>(col), cell)) return;
         }
       }
       continue;
@@ -125,13 +197,7 @@ void CalcCells::KeepCopy(uint16_t sheet, uint16_t col) {
 }
 
 void CalcCells::Put(uint16_t sheet, uint32_t row, uint16_t col, const Copied& cell) {
-  Column* copy = CopyOf(sheet, col);
-  if (!copy) return;
-  if (row >= copy->size()) {
-    if (cell.kind == Copied::Empty) return;
-    copy->resize(static_cast<size_t>(row) + 1);
-  }
-  (*copy)[row] = cell;
+  if (Column* copy = CopyOf(sheet, col)) copy->Put(row, cell);
 }
 
 CalcCells::Copied CalcCells::FromValue(const Value& value, int64_t formula) {

@@ -4,6 +4,7 @@
 // whole-column SUM reads memory in order instead of searching records.
 // Everything else is read from the worksheets.
 
+#include "spreadsheet/ColumnCopy.h"
 #include "spreadsheet/FormulaEvaluator.h"
 #include "spreadsheet/XlsReader.h"
 
@@ -35,6 +36,8 @@ class CalcCells : public CellReader {
   void ForEachFilled(const Area& area, Visit visit) override;
   const FormulaProgram* NameProgram(uint32_t index) override { return Name(index); }
   const FormulaProgram* Name(uint32_t index) const;
+  bool Summarize(const Area& area, AreaSummary& summary) override;
+  bool CountMatching(const Area& area, const CellCriterion& criterion, double& filled, double& matching) override;
 
   void SetNames(std::vector<std::shared_ptr<const FormulaProgram>> names) { names_ = std::move(names); }
 
@@ -51,17 +54,15 @@ class CalcCells : public CellReader {
   void ResultChanged(uint32_t id);
 
  private:
-  struct Copied {
-    enum Kind : uint8_t { Empty, Number, Boolean, Error, Shared, Pooled, Formula };
-    Kind kind = Empty;
-    uint8_t code = 0;    // Boolean, Error
-    uint32_t index = 0;  // Shared: SST index; Pooled: pool index; Formula: formula
-    double number = 0;
-  };
-  using Column = std::vector<Copied>;
+  using Copied = CopiedCell;
+  using Column = ColumnCopy;
 
   Column* CopyOf(uint16_t sheet, uint16_t col) const;
+  // The rows held for the area's columns on a sheet, or -1 when one of
+  // them has no copy.
+  int64_t CopiedRows(uint16_t sheet, const Area& area) const;
   Value Read(const Copied& cell) const;
+  void ReadInto(const Copied& cell, Value& out) const;
   Copied FromValue(const Value& value, int64_t formula);
   void CopyRecord(uint16_t sheet, const Biff::Record& record);
   void Put(uint16_t sheet, uint32_t row, uint16_t col, const Copied& cell);

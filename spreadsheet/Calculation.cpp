@@ -1,9 +1,10 @@
 #include "spreadsheet/Calculation.h"
 
+#include "spreadsheet/CalcCells.h"
+#include "spreadsheet/FormulaGraph.h"
 #include "spreadsheet/FormulaLoader.h"
 
 #include <algorithm>
-#include <tuple>
 
 namespace {
 
@@ -11,32 +12,9 @@ namespace {
 // copy, as long as the copies stay within the budget.
 constexpr uint64_t kCopyThreshold = 256;
 constexpr uint64_t kCopyBudgetCells = uint64_t{4} << 20;
-constexpr uint32_t kNarrowArea = 16;  // columns; wider areas are read through the sheets
-constexpr int kMaxNameDepth = 32;
-
-// Neighbouring cells of one row read by one formula become one area.
-std::vector<Area> Coalesce(std::vector<Area> areas) {
-  std::sort(areas.begin(), areas.end(), [](const Area& a, const Area& b) {
-    return std::tie(a.sheetFirst, a.sheetLast, a.rowFirst, a.rowLast, a.colFirst, a.colLast) <
-           std::tie(b.sheetFirst, b.sheetLast, b.rowFirst, b.rowLast, b.colFirst, b.colLast);
-  });
-  std::vector<Area> out;
-  for (const Area& a : areas) {
-    if (!out.empty()) {
-      Area& last = out.back();
-      if (last.sheetFirst == a.sheetFirst && last.sheetLast == a.sheetLast && last.rowFirst == a.rowFirst &&
-          last.rowLast == a.rowLast && a.colFirst <= last.colLast + 2u) {
-        last.colLast = std::max(last.colLast, a.colLast);
-        continue;
-      }
-    }
-    out.push_back(a);
-  }
-  return out;
-}
 
 // Tarjan's strongly connected components without recursion. Components
-// come out dependents first.
+// come out readers first.
 std::vector<std::vector<uint32_t>> Components(size_t count, const std::vector<uint32_t>& starts,
                                               const std::vector<uint32_t>& edges) {
   constexpr uint32_t kUnseen = UINT32_MAX;
@@ -88,69 +66,53 @@ std::vector<std::vector<uint32_t>> Components(size_t count, const std::vector<ui
 
 }  // namespace
 
-Calculation::Calculation(WorkbookParts& parts)
-    : parts_(parts), cells_(parts, formulas_), index_(static_cast<int>(parts.sheets.size())), evaluator_(cells_) {
+// Everything the recalculation needs, read from the workbook on first use.
+class Calculation::Engine {
+ public:
+  explicit Engine(WorkbookParts& parts);
+
+  void CellChanged(uint16_t sheet, uint32_t row, uint16_t col);
+  void Recalculate(const std::vector<uint32_t>& roots, bool everything);
+
+  WorkbookParts& parts;
+  std::vector<FormulaCell> formulas;
+  CalcCells cells;
+  std::unique_ptr<FormulaGraph> graph;
+  FormulaEvaluator evaluator;
+  QStringList outside;
+  std::vector<CellPosition> changed;
+  size_t evaluations = 0;
+
+ private:
+  void ChooseCopies();
+  bool Evaluate(uint32_t id);
+
+  std::vector<uint32_t> stamp_;  // per formula: the recalculation that last reached it
+  std::vector<uint32_t> local_;  // per formula: its place in that recalculation
+  uint32_t epoch_ = 0;
+};
+
+Calculation::Engine::Engine(WorkbookParts& workbook) : parts(workbook), cells(workbook, formulas), evaluator(cells) {
   LoadedFormulas loaded = LoadFormulas(parts);
-  formulas_ = std::move(loaded.cells);
-  cells_.SetNames(std::move(loaded.names));
-  outside_ = std::move(loaded.outside);
-  stamp_.assign(formulas_.size(), 0);
-  local_.assign(formulas_.size(), 0);
-
-  std::vector<std::vector<uint64_t>> reads(parts.sheets.size());
-  for (uint32_t id = 0; id < formulas_.size(); ++id) {
-    cells_.AddFormula(id);
-    for (const Area& area : Precedents(formulas_[id])) {
-      index_.Add(id, area);
-      if (area.Cols() > kNarrowArea) continue;
-      for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast && sheet < reads.size(); ++sheet) {
-        if (reads[sheet].size() <= area.colLast) reads[sheet].resize(area.colLast + 1u);
-        for (uint32_t col = area.colFirst; col <= area.colLast; ++col) reads[sheet][col] += area.Rows();
-      }
-    }
-  }
-  ChooseCopies(reads);
-  cells_.BuildCopies();
-
-  for (size_t s = 0; s < parts.sheets.size(); ++s) {
-    const uint16_t sheet = static_cast<uint16_t>(s);
-    parts.sheets[s]->SetChangeListener([this, sheet](uint32_t row, uint32_t col) {
-      CellChanged(sheet, row, static_cast<uint16_t>(col));
-    });
-  }
-  std::vector<uint32_t> all(formulas_.size());
-  for (uint32_t id = 0; id < all.size(); ++id) all[id] = id;
-  Recalculate(all, true);
-  changed_.clear();  // nothing to announce about a workbook just opened
+  formulas = std::move(loaded.cells);
+  cells.SetNames(std::move(loaded.names));
+  outside = std::move(loaded.outside);
+  for (uint32_t id = 0; id < formulas.size(); ++id) cells.AddFormula(id);
+  graph = std::make_unique<FormulaGraph>(formulas, cells, static_cast<int>(parts.sheets.size()));
+  ChooseCopies();
+  cells.BuildCopies();
+  stamp_.assign(formulas.size(), 0);
+  local_.assign(formulas.size(), 0);
 }
 
-Calculation::~Calculation() {
-  for (const auto& sheet : parts_.sheets) sheet->SetChangeListener(nullptr);
-}
-
-bool Calculation::HasKeptResults() const {
-  return std::any_of(formulas_.begin(), formulas_.end(),
-                     [](const FormulaCell& f) { return f.alive && (!f.program || f.circular); });
-}
-
-size_t Calculation::CircularCount() const {
-  return static_cast<size_t>(std::count_if(formulas_.begin(), formulas_.end(),
-                                           [](const FormulaCell& f) { return f.alive && f.circular; }));
-}
-
-std::vector<CellPosition> Calculation::TakeChangedResults() {
-  std::vector<CellPosition> taken;
-  taken.swap(changed_);
-  return taken;
-}
-
-void Calculation::ChooseCopies(const std::vector<std::vector<uint64_t>>& reads) {
+void Calculation::Engine::ChooseCopies() {
   struct Candidate {
     uint64_t reads;
     uint16_t sheet;
     uint16_t col;
   };
   std::vector<Candidate> candidates;
+  const auto& reads = graph->ColumnReads();
   for (size_t sheet = 0; sheet < reads.size(); ++sheet) {
     for (size_t col = 0; col < reads[sheet].size(); ++col) {
       if (reads[sheet][col] >= kCopyThreshold) {
@@ -161,69 +123,42 @@ void Calculation::ChooseCopies(const std::vector<std::vector<uint64_t>>& reads) 
   std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) { return a.reads > b.reads; });
   uint64_t budget = kCopyBudgetCells;
   for (const Candidate& c : candidates) {
-    const uint64_t rows = parts_.sheets[c.sheet]->RowExtent();
+    const uint64_t rows = parts.sheets[c.sheet]->RowExtent();
     if (rows > budget) continue;
     budget -= rows;
-    cells_.KeepCopy(c.sheet, c.col);
+    cells.KeepCopy(c.sheet, c.col);
   }
 }
 
-std::vector<Area> Calculation::Precedents(const FormulaCell& cell) const {
-  std::vector<Area> areas;
-  if (!cell.program) return areas;
-  const CellPosition at{cell.sheet, cell.row, cell.col};
-  const int sheets = static_cast<int>(parts_.sheets.size());
-  std::vector<uint32_t> namesSeen;
-  // Each program once: its own references, then those of the names it uses.
-  std::vector<std::pair<const FormulaProgram*, int>> pending{{cell.program.get(), 0}};
-  while (!pending.empty()) {
-    const auto [program, depth] = pending.back();
-    pending.pop_back();
-    for (const RefSpec& ref : program->refs) {
-      Area area;
-      if (ResolveRef(ref, at, sheets, area)) areas.push_back(area);
-    }
-    for (const FormulaNode& node : program->nodes) {
-      if (node.kind != NodeKind::Name || depth >= kMaxNameDepth) continue;
-      if (std::find(namesSeen.begin(), namesSeen.end(), node.payload) != namesSeen.end()) continue;
-      namesSeen.push_back(node.payload);
-      if (const FormulaProgram* name = cells_.Name(node.payload)) {
-        pending.emplace_back(name, depth + 1);
-      }
-    }
-  }
-  return Coalesce(std::move(areas));
-}
-
-void Calculation::CellChanged(uint16_t sheet, uint32_t row, uint16_t col) {
-  const int64_t written = cells_.FormulaAt(sheet, row, col);
+void Calculation::Engine::CellChanged(uint16_t sheet, uint32_t row, uint16_t col) {
+  const int64_t written = cells.FormulaAt(sheet, row, col);
   if (written >= 0) {
     // A formula written over: its cell now holds what was written.
-    formulas_[static_cast<size_t>(written)].alive = false;
-    cells_.RemoveFormula(static_cast<uint32_t>(written));
+    formulas[static_cast<size_t>(written)].alive = false;
+    cells.RemoveFormula(static_cast<uint32_t>(written));
   }
-  cells_.Refresh(sheet, row, col);
+  cells.Refresh(sheet, row, col);
   std::vector<uint32_t> roots;
-  index_.ForEachReader(sheet, row, col, [this, &roots](uint32_t id) {
-    if (formulas_[id].alive) roots.push_back(id);
+  graph->ForEachReader(sheet, row, col, [this, &roots](uint32_t id) {
+    if (formulas[id].alive) roots.push_back(id);
   });
   if (!roots.empty()) Recalculate(roots, false);
 }
 
-bool Calculation::Evaluate(uint32_t id) {
-  FormulaCell& f = formulas_[id];
+bool Calculation::Engine::Evaluate(uint32_t id) {
+  FormulaCell& f = formulas[id];
   if (!f.program) return false;
-  ++evaluations_;
-  Value result = evaluator_.Evaluate(*f.program, {f.sheet, f.row, f.col});
+  ++evaluations;
+  Value result = evaluator.Evaluate(*f.program, {f.sheet, f.row, f.col});
   if (Coerce::SameResult(result, f.value)) return false;
   f.value = std::move(result);
-  cells_.ResultChanged(id);
-  parts_.sheets[f.sheet]->SetFormulaResult(f.row, f.col, ToCellValue(f.value));
-  changed_.push_back({f.sheet, f.row, f.col});
+  cells.ResultChanged(id);
+  parts.sheets[f.sheet]->SetFormulaResult(f.row, f.col, ToCellValue(f.value));
+  changed.push_back({f.sheet, f.row, f.col});
   return true;
 }
 
-void Calculation::Recalculate(const std::vector<uint32_t>& roots, bool everything) {
+void Calculation::Engine::Recalculate(const std::vector<uint32_t>& roots, bool everything) {
   ++epoch_;
   std::vector<uint32_t> nodes;
   for (uint32_t id : roots) {
@@ -238,9 +173,9 @@ void Calculation::Recalculate(const std::vector<uint32_t>& roots, bool everythin
   std::vector<uint32_t> edges;
   for (size_t i = 0; i < nodes.size(); ++i) {
     starts.push_back(static_cast<uint32_t>(edges.size()));
-    const FormulaCell& f = formulas_[nodes[i]];
-    index_.ForEachReader(f.sheet, f.row, f.col, [&](uint32_t reader) {
-      if (!formulas_[reader].alive) return;
+    const FormulaCell& f = formulas[nodes[i]];
+    graph->ForEachReader(f.sheet, f.row, f.col, [&](uint32_t reader) {
+      if (!formulas[reader].alive) return;
       if (stamp_[reader] != epoch_) {
         stamp_[reader] = epoch_;
         local_[reader] = static_cast<uint32_t>(nodes.size());
@@ -256,14 +191,70 @@ void Calculation::Recalculate(const std::vector<uint32_t>& roots, bool everythin
   const std::vector<std::vector<uint32_t>> components = Components(nodes.size(), starts, edges);
   for (auto component = components.rbegin(); component != components.rend(); ++component) {
     const uint32_t node = component->front();
-    const bool readsItself = std::find(edges.begin() + starts[node], edges.begin() + starts[node + 1], node) !=
-                             edges.begin() + starts[node + 1];
-    if (component->size() > 1 || readsItself) {
-      for (uint32_t member : *component) formulas_[nodes[member]].circular = true;
+    const auto begin = edges.begin() + starts[node];
+    const auto end = edges.begin() + starts[node + 1];
+    if (component->size() > 1 || std::find(begin, end, node) != end) {
+      for (uint32_t member : *component) formulas[nodes[member]].circular = true;
       continue;
     }
-    formulas_[nodes[node]].circular = false;
+    formulas[nodes[node]].circular = false;
     if (!needed[node] || !Evaluate(nodes[node])) continue;
-    for (uint32_t e = starts[node]; e < starts[node + 1]; ++e) needed[edges[e]] = true;
+    for (auto e = begin; e != end; ++e) needed[*e] = true;
   }
 }
+
+Calculation::Calculation(WorkbookParts& parts) : parts_(parts) {
+  for (size_t s = 0; s < parts.sheets.size(); ++s) {
+    const uint16_t sheet = static_cast<uint16_t>(s);
+    parts.sheets[s]->SetChangeListener([this, sheet](uint32_t row, uint32_t col) {
+      CellChanged(sheet, row, static_cast<uint16_t>(col));
+    });
+  }
+}
+
+Calculation::~Calculation() {
+  for (const auto& sheet : parts_.sheets) sheet->SetChangeListener(nullptr);
+}
+
+Calculation::Engine& Calculation::Ready() const {
+  if (!engine_) engine_ = std::make_unique<Engine>(parts_);
+  return *engine_;
+}
+
+void Calculation::CellChanged(uint16_t sheet, uint32_t row, uint16_t col) { Ready().CellChanged(sheet, row, col); }
+
+std::vector<CellPosition> Calculation::TakeChangedResults() {
+  std::vector<CellPosition> taken;
+  if (engine_) taken.swap(engine_->changed);
+  return taken;
+}
+
+void Calculation::RecalculateEverything() {
+  Engine& engine = Ready();
+  std::vector<uint32_t> all;
+  for (uint32_t id = 0; id < engine.formulas.size(); ++id) {
+    if (engine.formulas[id].alive) all.push_back(id);
+  }
+  engine.Recalculate(all, true);
+}
+
+bool Calculation::HasKeptResults() const {
+  const auto& formulas = Ready().formulas;
+  return std::any_of(formulas.begin(), formulas.end(),
+                     [](const FormulaCell& f) { return f.alive && (!f.program || f.circular); });
+}
+
+QStringList Calculation::OutsideReasons() const { return Ready().outside; }
+
+size_t Calculation::FormulaCount() const {
+  const auto& formulas = Ready().formulas;
+  return static_cast<size_t>(std::count_if(formulas.begin(), formulas.end(), [](const FormulaCell& f) { return f.alive; }));
+}
+
+size_t Calculation::CircularCount() const {
+  const auto& formulas = Ready().formulas;
+  return static_cast<size_t>(std::count_if(formulas.begin(), formulas.end(),
+                                           [](const FormulaCell& f) { return f.alive && f.circular; }));
+}
+
+size_t Calculation::EvaluationCount() const { return engine_ ? engine_->evaluations : 0; }

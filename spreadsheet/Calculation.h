@@ -1,18 +1,21 @@
 #pragma once
-// Keeps a workbook's formula results current. On opening, every formula is
-// evaluated; after that, a change of a cell recalculates the formulas that
-// read it, and the formulas that read those, in order, each once, and only
-// where something they read did change.
+// Keeps a workbook's formula results current. The results a file stores
+// are taken as current when it is opened, as the spreadsheet application
+// takes them from a file it calculated itself; opening costs nothing more.
+// The first change of a cell reads the formulas and what they depend on;
+// from then on every change recalculates the formulas that read the cell,
+// and the formulas that read those, in order, each once, and only where
+// something they read did change.
 //
 // Formulas outside what the evaluator handles (other functions, array
 // formulas, data tables, other workbooks) keep the result stored with them.
 // Formulas that read themselves, directly or through others (circular
 // references), are not evaluated either: as in the spreadsheet application
-// without iteration, they keep their last result (the stored one), and the
-// formulas that read them use that.
+// without iteration, they keep their last result, and the formulas that
+// read them use that.
 
-#include "spreadsheet/CalcCells.h"
-#include "spreadsheet/DependencyIndex.h"
+#include "spreadsheet/FormulaProgram.h"
+#include "spreadsheet/XlsReader.h"
 
 #include <QStringList>
 
@@ -29,33 +32,25 @@ class Calculation {
   // The cells whose results changed since the last call (0-based).
   std::vector<CellPosition> TakeChangedResults();
 
+  // Evaluates every formula, as for a file whose stored results are not to
+  // be trusted.
+  void RecalculateEverything();
+
   // Whether some stored results cannot be vouched for: formulas outside
   // the evaluated set, or circular ones.
   bool HasKeptResults() const;
   // Why formulas keep their stored results, each reason once.
-  const QStringList& OutsideReasons() const { return outside_; }
-  size_t FormulaCount() const { return formulas_.size(); }
-  // Formula evaluations so far (opening included): how much a change cost.
-  size_t EvaluationCount() const { return evaluations_; }
+  QStringList OutsideReasons() const;
+  size_t FormulaCount() const;
   size_t CircularCount() const;
+  // Formula evaluations so far: how much the changes cost.
+  size_t EvaluationCount() const;
 
  private:
+  class Engine;
+  Engine& Ready() const;
   void CellChanged(uint16_t sheet, uint32_t row, uint16_t col);
-  void Index(uint32_t id);
-  void ChooseCopies(const std::vector<std::vector<uint64_t>>& reads);
-  std::vector<Area> Precedents(const FormulaCell& cell) const;
-  void Recalculate(const std::vector<uint32_t>& roots, bool everything);
-  bool Evaluate(uint32_t id);
 
   WorkbookParts& parts_;
-  std::vector<FormulaCell> formulas_;
-  CalcCells cells_;
-  DependencyIndex index_;
-  FormulaEvaluator evaluator_;
-  QStringList outside_;
-  std::vector<CellPosition> changed_;
-  std::vector<uint32_t> stamp_;  // per formula: the recalculation that last reached it
-  std::vector<uint32_t> local_;  // per formula: its place in that recalculation
-  uint32_t epoch_ = 0;
-  size_t evaluations_ = 0;
+  mutable std::unique_ptr<Engine> engine_;  // made on first use
 };

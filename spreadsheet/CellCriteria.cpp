@@ -107,6 +107,12 @@ bool CellCriterion::Compare(int order) const {
   }
 }
 
+bool CellCriterion::MatchesNumber(double x) const {
+  if (operand_.kind != Value::Kind::Number) return op_ == Op::NotEqual;
+  if (op_ == Op::Equal || op_ == Op::NotEqual) return (x == operand_.number) == (op_ == Op::Equal);
+  return Compare(x < operand_.number ? -1 : (x > operand_.number ? 1 : 0));
+}
+
 bool CellCriterion::Matches(const Value& cell) const {
   if (cell.kind == Value::Kind::Empty) return matchesEmpty_;
   if (op_ == Op::Equal || op_ == Op::NotEqual) {

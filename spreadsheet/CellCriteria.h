@@ -2,6 +2,7 @@
 // The criteria of SUMIF and COUNTIF ("5", ">=3", "<>", "a*"), and the
 // wildcard matching that they and the exact lookups share.
 
+#include "spreadsheet/FormulaEvaluator.h"
 #include "spreadsheet/FormulaValue.h"
 
 #include <QString>
@@ -17,6 +18,8 @@ class CellCriterion {
   explicit CellCriterion(const Value& criteria);
 
   bool Matches(const Value& cell) const;
+  // Matches for a cell holding the number x, without making a value of it.
+  bool MatchesNumber(double x) const;
   // Whether an empty cell matches (so a caller can count the empty cells
   // of a range without visiting each).
   bool MatchesEmpty() const { return matchesEmpty_; }

@@ -24,14 +24,16 @@ Value CountIf(FunctionCall& call) {
   const Value range = RangeArg(call);
   if (range.IsError()) return range;
   const CellCriterion criterion(Scalar(call, 1));
-  uint64_t filled = 0;
+  double filled = 0;
   double count = 0;
-  call.eval.ForEachValue(range, [&](const Value& cell, bool) {
-    if (cell.kind != Value::Kind::Empty) ++filled;
-    if (cell.kind != Value::Kind::Empty && criterion.Matches(cell)) ++count;
-    return true;
-  });
-  if (criterion.MatchesEmpty()) count += static_cast<double>(CellCount(range) - filled);
+  if (range.kind != Value::Kind::Reference || !call.eval.Cells().CountMatching(range.area, criterion, filled, count)) {
+    call.eval.ForEachValue(range, [&](const Value& cell, bool) {
+      if (cell.kind != Value::Kind::Empty) ++filled;
+      if (cell.kind != Value::Kind::Empty && criterion.Matches(cell)) ++count;
+      return true;
+    });
+  }
+  if (criterion.MatchesEmpty()) count += static_cast<double>(CellCount(range)) - filled;
   return Value::Number(count);
 }
 

@@ -11,6 +11,21 @@
 #include <memory>
 #include <vector>
 
+class CellCriterion;
+
+// What SUM, COUNT and their kin need of an area.
+struct AreaSummary {
+  double sum = 0;
+  double numbers = 0;  // cells holding a number
+  double filled = 0;   // cells holding anything
+  double min = 0;      // of the numbers, when there are any
+  double max = 0;
+  bool hasError = false;
+  ErrorCode error = ErrorCode::NA;  // the first, row by row
+  uint32_t errorRow = 0;
+  uint16_t errorCol = 0;
+};
+
 // What a formula reads of the workbook.
 class CellReader {
  public:
@@ -24,6 +39,15 @@ class CellReader {
   virtual void ForEachFilled(const Area& area, Visit visit) = 0;
   // The formula of a defined name (1-based), or nullptr when there is none.
   virtual const FormulaProgram* NameProgram(uint32_t index) = 0;
+  // The summary of an area when the reader has a quicker way to it than
+  // visiting each cell; false otherwise.
+  virtual bool Summarize(const Area& /*area*/, AreaSummary& /*summary*/) { return false; }
+  // COUNTIF's count over an area (filled cells, and those that match) when
+  // the reader has a quicker way than visiting each cell; false otherwise.
+  virtual bool CountMatching(const Area& /*area*/, const CellCriterion& /*criterion*/, double& /*filled*/,
+                             double& /*matching*/) {
+    return false;
+  }
 };
 
 class FormulaEvaluator {

@@ -29,15 +29,6 @@ int TypeRank(Value::Kind kind) {
   }
 }
 
-// An empty operand takes the other side's type.
-Value EmptyLike(const Value& other) {
-  switch (other.kind) {
-    case Value::Kind::Text: return Value::Text(QString());
-    case Value::Kind::Boolean: return Value::Boolean(false);
-    default: return Value::Number(0);
-  }
-}
-
 bool IsEmptyish(const Value& v) { return v.kind == Value::Kind::Empty || v.kind == Value::Kind::Missing; }
 
 // Digits with "," between groups of three: "1,234,567".
@@ -230,20 +221,32 @@ Value ToBoolean(const Value& v) {
   }
 }
 
-int Compare(const Value& left, const Value& right) {
-  if (IsEmptyish(left) && IsEmptyish(right)) return 0;
-  const Value a = IsEmptyish(left) ? EmptyLike(right) : left;
-  const Value b = IsEmptyish(right) ? EmptyLike(left) : right;
-  const int ra = TypeRank(a.kind);
-  const int rb = TypeRank(b.kind);
+int Compare(const Value& a, const Value& b) {
+  const bool emptyA = IsEmptyish(a);
+  const bool emptyB = IsEmptyish(b);
+  if (emptyA && emptyB) return 0;
+  // An empty operand is the other side's type: 0, "" or FALSE.
+  const Value::Kind kind = emptyA ? b.kind : a.kind;
+  const int ra = TypeRank(kind);
+  const int rb = TypeRank(emptyB ? a.kind : b.kind);
   if (ra != rb) return ra < rb ? -1 : 1;
-  switch (a.kind) {
-    case Value::Kind::Number: return a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
+  switch (kind) {
+    case Value::Kind::Number: {
+      const double x = emptyA ? 0 : a.number;
+      const double y = emptyB ? 0 : b.number;
+      return x < y ? -1 : (x > y ? 1 : 0);
+    }
     case Value::Kind::Text: {
-      const int c = a.text.compare(b.text, Qt::CaseInsensitive);
+      const int c = emptyA ? (b.text.isEmpty() ? 0 : -1)
+                    : emptyB ? (a.text.isEmpty() ? 0 : 1)
+                             : a.text.compare(b.text, Qt::CaseInsensitive);
       return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
-    case Value::Kind::Boolean: return a.boolean == b.boolean ? 0 : (a.boolean ? 1 : -1);
+    case Value::Kind::Boolean: {
+      const bool x = !emptyA && a.boolean;
+      const bool y = !emptyB && b.boolean;
+      return x == y ? 0 : (x ? 1 : -1);
+    }
     default: return 0;
   }
 }

@@ -54,6 +54,78 @@ Numbers CollectNumbers(FunctionCall& call, size_t first, size_t end) {
   return out;
 }
 
+void Tally::Add(double value) {
+  min = count == 0 ? value : std::min(min, value);
+  max = count == 0 ? value : std::max(max, value);
+  sum += value;
+  ++count;
+}
+
+void Tally::Add(const AreaSummary& summary) {
+  if (summary.numbers == 0) return;
+  min = count == 0 ? summary.min : std::min(min, summary.min);
+  max = count == 0 ? summary.max : std::max(max, summary.max);
+  sum += summary.sum;
+  count += summary.numbers;
+}
+
+Tally TallyNumbers(FunctionCall& call) {
+  Tally tally;
+  for (const Value& arg : call.args) {
+    if (arg.kind == Value::Kind::Missing) {
+      tally.Add(0);
+      continue;
+    }
+    if (arg.kind == Value::Kind::Reference) {
+      for (const Area& area : arg.Areas()) {
+        AreaSummary summary;
+        if (call.eval.Cells().Summarize(area, summary)) {
+          if (summary.hasError) tally.error = Value::Error(summary.error);
+          tally.Add(summary);
+        } else {
+          call.eval.ForEachValue(Value::Reference(area), [&tally](const Value& value, bool) {
+            if (value.IsError()) tally.error = value;
+            if (value.kind == Value::Kind::Number) tally.Add(value.number);
+            return !tally.error;
+          });
+        }
+        if (tally.error) return tally;
+      }
+      continue;
+    }
+    call.eval.ForEachValue(arg, [&tally](const Value& value, bool fromArray) {
+      if (value.IsError()) {
+        tally.error = value;
+      } else if (value.kind == Value::Kind::Number) {
+        tally.Add(value.number);
+      } else if (!fromArray) {
+        const Value number = Coerce::ToNumber(value);
+        if (number.IsError()) tally.error = number;
+        else tally.Add(number.number);
+      }
+      return !tally.error;
+    });
+    if (tally.error) return tally;
+  }
+  return tally;
+}
+
+double CountInReference(FunctionCall& call, const Value& reference, bool anything) {
+  double count = 0;
+  for (const Area& area : reference.Areas()) {
+    AreaSummary summary;
+    if (call.eval.Cells().Summarize(area, summary)) {
+      count += anything ? summary.filled : summary.numbers;
+      continue;
+    }
+    call.eval.Cells().ForEachFilled(area, [&](uint16_t, uint32_t, uint16_t, const Value& value) {
+      if (anything || value.kind == Value::Kind::Number) ++count;
+      return true;
+    });
+  }
+  return count;
+}
+
 uint64_t CellCount(const Value& value) {
   if (value.kind == Value::Kind::Array) return static_cast<uint64_t>(value.array->Rows()) * value.array->Cols();
   if (value.kind != Value::Kind::Reference) return 1;

@@ -31,6 +31,23 @@ struct Numbers {
 };
 Numbers CollectNumbers(FunctionCall& call, size_t first = 0, size_t end = SIZE_MAX);
 
+// The same numbers summed, counted and ranged without keeping them (SUM,
+// AVERAGE, MIN, MAX); a reference's areas are summarized by the reader
+// where it can.
+struct Tally {
+  double sum = 0;
+  double count = 0;
+  double min = 0;
+  double max = 0;
+  std::optional<Value> error;
+  void Add(double value);
+  void Add(const AreaSummary& summary);
+};
+Tally TallyNumbers(FunctionCall& call);
+
+// What COUNT (numbers) and COUNTA (anything) count in a reference argument.
+double CountInReference(FunctionCall& call, const Value& reference, bool anything);
+
 // Number of cells of a reference or elements of an array.
 uint64_t CellCount(const Value& value);
 

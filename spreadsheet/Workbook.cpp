@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
@@ -99,11 +101,9 @@ void Workbook::WriteStream(Biff::ByteSink& sink) const {
 
 // Stored results the server does not vouch for went stale only if a cell changed.
 bool Workbook::NeedsRecalculationOnLoad() const {
-  if (!calc_->HasKeptResults()) return false;
-  for (const auto& sheet : parts_->sheets) {
-    if (!sheet->Written().empty()) return true;
-  }
-  return false;
+  const bool written = std::any_of(parts_->sheets.begin(), parts_->sheets.end(),
+                                   [](const auto& sheet) { return !sheet->Written().empty(); });
+  return written && calc_->HasKeptResults();
 }
 
 std::vector<CellPosition> Workbook::TakeChangedResults() { return calc_->TakeChangedResults(); }

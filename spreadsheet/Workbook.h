@@ -65,6 +65,7 @@ class Workbook {
   void WriteStream(Biff::ByteSink& sink) const;
 
   // The formulas: their results are kept current as cells change.
+  Calculation& Formulas() { return *calc_; }
   const Calculation& Formulas() const { return *calc_; }
   // The formula cells whose results changed since the last call.
   std::vector<CellPosition> TakeChangedResults();

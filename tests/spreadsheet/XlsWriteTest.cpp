@@ -126,20 +126,8 @@ TEST(ForeignWorkbook, XlwtFileWithFormatsMergesAndFormulasSurvivesARoundTrip) {
   EXPECT_EQ(row, 6u);
   for (uint32_t col = 0; col < 66; ++col) book->Sheet(0).SetText(row, col, QStringLiteral("v%1").arg(col));
   book->SaveAs(after);
-  // The writer stored no results with its formulas D2:D6 (=B2*2 ...): the
-  // file now holds their current results; everything else is as it was.
-  const SheetTest::ProbeResult same = SheetTest::Probe(
-      {QStringLiteral("compare"), before, after, QString::number(row), QStringLiteral("0,1,3;0,2,3;0,3,3;0,4,3;0,5,3")});
+  const SheetTest::ProbeResult same = SheetTest::Probe({QStringLiteral("compare"), before, after, QString::number(row)});
   EXPECT_EQ(same.exitCode, 0) << same.out.toStdString() << same.err.toStdString();
-  const QJsonArray cells = SheetTest::ProbeJson({QStringLiteral("values"), after}).array()[0].toObject()[QStringLiteral("cells")].toArray();
-  int checked = 0;
-  for (const QJsonValue& cell : cells) {
-    const QJsonArray c = cell.toArray();
-    if (c[1].toInt() != 3 || c[0].toInt() < 1 || c[0].toInt() > 5) continue;
-    EXPECT_EQ(c[3].toDouble(), c[0].toInt() * 1.5 * 2) << "D" << c[0].toInt() + 1;
-    ++checked;
-  }
-  EXPECT_EQ(checked, 5);
   // The formula in B7 shares the row written: it stays next to the new cells.
   const std::unique_ptr<Workbook> again = Workbook::Open(after);
   EXPECT_EQ(again->Sheet(0).Cell(row, 1).text, QStringLiteral("v1"));
