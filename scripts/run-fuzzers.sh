@@ -4,7 +4,7 @@
 # seeded with the .xls fixtures. Any crash, leak or sanitizer report fails.
 # (The corpus of inputs up to 1 MiB is held in memory, hence the high RSS limit.)
 #   CFW_FUZZ_SECONDS   run time of the .xls reader target (default 60; the
-#                      reply classifier gets half of it)
+#                      reply classifier and the formula tokens get half of it)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${1:-$top/build/fuzz}"
@@ -17,13 +17,13 @@ cmake -S "$top" -B "$build" -G Ninja \
   -DCFW_SANITIZE=address,undefined -DCFW_BUILD_FUZZERS=ON \
   -DCFW_TEST_DIRS="spreadsheet;app" \
   -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
-cmake --build "$build" -j "$(nproc)" --target xls_reader_fuzzer reply_classifier_fuzzer
+cmake --build "$build" -j "$(nproc)" --target xls_reader_fuzzer reply_classifier_fuzzer formula_fuzzer
 
 # The fixtures seed a scratch corpus: new inputs go there, never into the repository.
 corpus="$build/fuzz-corpus/xls"
 rm -rf "$corpus"
 mkdir -p "$corpus"
-cp "$top"/tests/fixtures/xls/*.xls "$corpus/"
+cp "$top"/tests/fixtures/xls/*.xls "$top"/tests/fixtures/formulas/*.xls "$corpus/"
 
 echo "=== fuzz: xls_reader_fuzzer for ${seconds}s"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
@@ -42,4 +42,16 @@ echo "=== fuzz: reply_classifier_fuzzer for $((seconds / 2))s"
 (cd "$build" && "$build/tests/app/reply_classifier_fuzzer" \
   -max_total_time="$((seconds / 2))" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
   -print_final_stats=1 "$replies")
+tokens="$build/fuzz-corpus/formulas"
+rm -rf "$tokens"
+mkdir -p "$tokens"
+# Seeds: the cell (sheet, row, column), the tokens' length, tokens and array
+# data: =SUM(A1:A3)*2, =IF(A1>1,"big",B2), =SUMPRODUCT({1,2,3}).
+printf '\x00\x05\x00\x02\x11\x25\x00\x00\x02\x00\x00\x00\x00\x00\x19\x10\x00\x00\x1e\x02\x00\x05' >"$tokens/sum"
+printf '\x01\x00\x00\x01\x18\x44\x00\x00\x00\xc0\x1e\x01\x00\x0d\x17\x03\x00\x62\x69\x67\x44\x01\x00\x01\xc0\x42\x03\x01\x00' >"$tokens/if"
+printf '\x00\x00\x00\x00\x0c\x60\x00\x00\x00\x00\x00\x00\x00\x42\x01\xe4\x00\x02\x00\x00\x01\x00\x00\x00\x00\x00\x00\xf0\x3f\x01\x00\x00\x00\x00\x00\x00\x00\x40\x01\x00\x00\x00\x00\x00\x00\x08\x40' >"$tokens/array"
+echo "=== fuzz: formula_fuzzer for $((seconds / 2))s"
+(cd "$build" && "$build/tests/spreadsheet/formula_fuzzer" \
+  -max_total_time="$((seconds / 2))" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+  -print_final_stats=1 "$tokens")
 echo "=== fuzz: no crash, leak or sanitizer report"

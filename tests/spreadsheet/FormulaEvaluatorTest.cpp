@@ -203,6 +203,33 @@ TEST(FormulaFunctionsLazy, IfAndChooseEvaluateOnlyTheArgumentTheyPick) {
   ExpectNumber(Eval(Rpn().Bool(true).Area(0, 0, 2, 0).Int(0).FuncVar(1, 3, kR).AttrSum(), cells), 3);
 }
 
+// The functions evaluated beyond those scoring workbooks use most.
+TEST(FormulaFunctionsMore, StatisticsPowersTextsPositionsAndTypeTests) {
+  MapCells cells;
+  const double data[] = {4, 1, 7, 2};
+  for (uint16_t r = 0; r < 4; ++r) cells.Set(0, r, 0, Value::Number(data[r]));
+  cells.Set(0, 4, 0, Value::Text(QStringLiteral("x")));
+  ExpectNumber(Eval(Rpn().Area(0, 0, 4, 0).FuncVar(227, 1), cells), 3);      // MEDIAN: texts skipped
+  ExpectNumber(Eval(Rpn().Area(0, 0, 2, 0).FuncVar(227, 1), cells), 4);
+  ExpectNumber(Eval(Rpn().Area(0, 0, 3, 0).Int(2).FuncVar(183, 2), cells), 112);  // PRODUCT
+  ExpectNumber(Eval(Rpn().Num(-2.5).Func(26)), -1);                          // SIGN
+  ExpectNumber(Eval(Rpn().Int(16).Func(20)), 4);                             // SQRT
+  ExpectError(Eval(Rpn().Int(4).Op(Ptg::kUminus).Func(20)), ErrorCode::Num);
+  ExpectNumber(Eval(Rpn().Int(2).Int(3).Func(337)), 8);                      // POWER
+  ExpectText(Eval(Rpn().Str("ab").Int(3).Func(30)), "ababab");               // REPT
+  ExpectError(Eval(Rpn().Str("ab").Int(20000).Func(30)), ErrorCode::Value);  // longer than a cell holds
+  ExpectNumber(Eval(Rpn().FuncVar(8, 0), cells, {0, 41, 3}), 42);            // ROW()
+  ExpectNumber(Eval(Rpn().Ref(5, 7, kR).FuncVar(9, 1)), 8);                  // COLUMN(H6)
+  ExpectNumber(Eval(Rpn().Area(2, 1, 9, 3).Func(76)), 8);                    // ROWS(B3:D10)
+  ExpectNumber(Eval(Rpn().Area(2, 1, 9, 3).Func(77)), 3);                    // COLUMNS
+  ExpectBoolean(Eval(Rpn().Func(10).Func(126)), false);                      // ISERR(NA())
+  ExpectBoolean(Eval(Rpn().Int(1).Int(0).Op(Ptg::kDiv).Func(126)), true);
+  ExpectBoolean(Eval(Rpn().Int(1).Func(190)), true);                         // ISNONTEXT
+  ExpectBoolean(Eval(Rpn().Func(34).Func(198)), true);                       // ISLOGICAL(TRUE())
+  ExpectBoolean(Eval(Rpn().Func(35)), false);
+  ExpectError(Eval(Rpn().Func(10)), ErrorCode::NA);
+}
+
 TEST(FormulaDecoding, WhatIsNotEvaluatedSaysWhy) {
   EXPECT_TRUE(Decode(Rpn().FuncVar(221, 0)).outside.contains(QStringLiteral("function number 221")));  // TODAY
   EXPECT_TRUE(Decode(Rpn().Str("x").FuncVar(255, 1)).outside.contains(QStringLiteral("add-in")));

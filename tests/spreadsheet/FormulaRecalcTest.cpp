@@ -11,6 +11,8 @@
 
 #include <QJsonObject>
 
+#include <cmath>
+
 namespace {
 
 using SheetTest::ScratchDir;
@@ -93,6 +95,96 @@ TEST(FormulaRecalc, AWriteEvaluatesOnlyWhatReadsItAndStopsWhereNothingChanged) {
   const std::vector<CellPosition> changed = book->TakeChangedResults();
   EXPECT_EQ(changed.size(), 3u + 1u);
   EXPECT_TRUE(book->TakeChangedResults().empty());
+}
+
+// Formulas filled down a column: a change reaches exactly the rows that
+// read it (a running total, a window around the row, an absolute cell).
+TEST(FormulaRecalc, FilledDownFormulasRecalculateJustTheRowsThatReadTheChange) {
+  ScratchDir dir;
+  QJsonObject cells;
+  for (int r = 1; r <= 100; ++r) {
+    cells[QStringLiteral("A%1").arg(r)] = r;
+    cells[QStringLiteral("B%1").arg(r)] = QStringLiteral("=SUM(A$1:A%1)").arg(r);
+    cells[QStringLiteral("E%1").arg(r)] = QStringLiteral("=$A$1*%1").arg(r);
+    if (r > 1 && r < 100) cells[QStringLiteral("C%1").arg(r)] = QStringLiteral("=A%1+A%2").arg(r - 1).arg(r + 1);
+  }
+  cells[QStringLiteral("D1")] = QStringLiteral("=SUM(A1:A100)");
+  const QString path = MakeBook(dir, QStringLiteral("runs.xls"), {{QStringLiteral("S"), cells}});
+  const std::unique_ptr<Workbook> book = Workbook::Open(path);
+  Calculation& calc = book->Formulas();
+  calc.RecalculateEverything();
+  EXPECT_EQ(Number(*book, 0, 99, 1), 5050);
+
+  size_t before = calc.EvaluationCount();
+  book->Sheet(0).SetNumber(49, 0, 1000);  // A50
+  EXPECT_EQ(calc.EvaluationCount() - before, 51u + 2u + 1u);
+  EXPECT_EQ(Number(*book, 0, 48, 1), 1225);  // B49 does not reach A50
+  EXPECT_EQ(Number(*book, 0, 49, 1), 1225 + 1000);
+  EXPECT_EQ(Number(*book, 0, 99, 1), 5050 - 50 + 1000);
+  EXPECT_EQ(Number(*book, 0, 48, 2), 48 + 1000);  // C49 = A48+A50
+  EXPECT_EQ(Number(*book, 0, 50, 2), 1000 + 52);  // C51 = A50+A52
+  EXPECT_EQ(Number(*book, 0, 0, 3), 5050 - 50 + 1000);
+
+  before = calc.EvaluationCount();
+  book->Sheet(0).SetNumber(0, 0, 7);  // A1: every running total, C2, D1 and every E
+  EXPECT_EQ(calc.EvaluationCount() - before, 100u + 1u + 1u + 100u);
+  EXPECT_EQ(Number(*book, 0, 99, 4), 700);
+  EXPECT_EQ(Number(*book, 0, 1, 2), 7 + 3);
+}
+
+// Aggregates over long columns (read from dense copies with kept block
+// summaries) stay right through changes of numbers, texts and errors.
+TEST(FormulaRecalc, LongColumnAggregatesFollowNumbersTextsAndErrors) {
+  ScratchDir dir;
+  constexpr int kRows = 3000;
+  QJsonObject cells;
+  for (int r = 1; r <= kRows; ++r) cells[QStringLiteral("A%1").arg(r)] = r;
+  cells[QStringLiteral("A20")] = QStringLiteral("=1/0");
+  const char* const aggregates[] = {"SUM", "MIN", "MAX", "COUNT", "COUNTA", "AVERAGE"};
+  for (int i = 0; i < 6; ++i) cells[QStringLiteral("C%1").arg(i + 1)] = QStringLiteral("=%1(A1:A3000)").arg(QLatin1String(aggregates[i]));
+  cells[QStringLiteral("C7")] = QStringLiteral("=COUNTIF(A1:A3000,\">=1500\")");
+  const QString path = MakeBook(dir, QStringLiteral("long.xls"), {{QStringLiteral("S"), cells}});
+  const std::unique_ptr<Workbook> book = Workbook::Open(path);
+  book->Formulas().RecalculateEverything();
+  std::vector<double> column(kRows);
+  for (int r = 0; r < kRows; ++r) column[static_cast<size_t>(r)] = r + 1;
+  // What the aggregates must give for column, with A20 an error or not.
+  const auto check = [&](bool error, const char* when) {
+    SCOPED_TRACE(when);
+    double sum = 0, min = 1e300, max = -1e300, count = 0, atLeast = 0;
+    for (size_t r = 0; r < column.size(); ++r) {
+      if (std::isnan(column[r]) || (error && r == 19)) continue;
+      sum += column[r];
+      min = std::min(min, column[r]);
+      max = std::max(max, column[r]);
+      ++count;
+      if (column[r] >= 1500) ++atLeast;
+    }
+    for (uint32_t i : {0u, 1u, 2u, 5u}) {
+      const CellValue v = book->Sheet(0).Cell(i, 2);
+      if (error) {
+        EXPECT_EQ(v.text, QStringLiteral("#DIV/0!")) << aggregates[i];
+      } else {
+        EXPECT_EQ(v.number, i == 0 ? sum : i == 1 ? min : i == 2 ? max : sum / count) << aggregates[i];
+      }
+    }
+    EXPECT_EQ(Number(*book, 0, 3, 2), count);
+    EXPECT_EQ(Number(*book, 0, 4, 2), kRows);  // COUNTA: errors and texts are something too
+    EXPECT_EQ(Number(*book, 0, 6, 2), atLeast);
+  };
+  check(true, "as calculated");
+  book->Sheet(0).SetNumber(19, 0, 20);  // the error is written over
+  column[19] = 20;
+  check(false, "error gone");
+  book->Sheet(0).SetNumber(kRows - 1, 0, 0);  // the largest number goes
+  column[kRows - 1] = 0;
+  check(false, "largest gone");
+  book->Sheet(0).SetText(1499, 0, QStringLiteral("1500 as text"));  // a text: counted by COUNTA only
+  column[1499] = NAN;
+  check(false, "a text");
+  book->Sheet(0).SetNumber(2500, 0, -5);
+  column[2500] = -5;
+  check(false, "a new smallest");
 }
 
 TEST(FormulaRecalc, CircularReferencesKeepTheirLastResultsAndNeverHang) {
