@@ -8,6 +8,8 @@
 
 #include <QFile>
 
+#include <stdexcept>
+
 #include "PortTestKit.h"
 #include "serial/AdExcept.h"
 
@@ -241,6 +243,48 @@ TEST_F(ComPort, OpenErrorsAreRaisedAndLeaveThePortClosed) {
   port.SetComNumber(6);
   port.SetDeviceLayer(dlWinsock);
   EXPECT_THROW(port.WriteString("x"), ENullApi);
+}
+
+TEST_F(ComPort, PortNodeWithoutADeviceIsReportedAsMissing) {
+  LockedPty node;
+  scratch.Map(7, node.Path());
+  port.SetComNumber(7);
+  try {
+    port.WriteString("x");
+    FAIL() << "opened a node with no device behind it";
+  } catch (const EBadId& e) {
+    EXPECT_STREQ(e.what(), "ie_BadId - Specified comport doesn't exist");
+  }
+  EXPECT_EQ(port.LinkState(), lsClosed);
+}
+
+// The open handler is part of the open: when it fails the port is not left
+// open (another opener gets the device) and the error reaches the caller.
+TEST_F(ComPort, FailingOpenHandlerLeavesThePortClosed) {
+  port.SetComNumber(5);
+  ReadingHandler h;
+  h.Install(port);
+  int opens = 0;
+  port.SetOnPortOpen([&](TApdCustomComPort&) {
+    if (++opens == 1) throw std::runtime_error("open handler failed");
+  });
+  EXPECT_THROW(port.WriteString("lost"), std::runtime_error);
+  EXPECT_EQ(port.LinkState(), lsClosed);
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(port.Dispatcher(), nullptr);
+  {
+    TApdComPort other;
+    other.SetComNumber(5);
+    EXPECT_NO_THROW(other.WriteString(""));
+    EXPECT_EQ(other.LinkState(), lsOpen);
+  }
+  EXPECT_TRUE(a.Read(4, 200ms).empty());  // the failed call sent nothing
+  port.WriteString("sent");  // the next use opens it again
+  EXPECT_EQ(port.LinkState(), lsOpen);
+  EXPECT_EQ(opens, 2);
+  EXPECT_EQ(a.Read(4, 2s), (std::vector<uint8_t>{'s', 'e', 'n', 't'}));
+  a.Write("K");
+  ASSERT_TRUE(PumpUntil([&] { return h.received == "K"; }, 3s));
 }
 
 TEST_F(ComPort, PermissionDeniedNamesTheDevice) {

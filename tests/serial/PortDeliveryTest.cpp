@@ -36,6 +36,16 @@ class PortDelivery : public ::testing::Test {
   TApdComPort port;
 };
 
+// Keeps the thread busy (no events run) until pred() holds or the time is up.
+bool WaitBusy(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return pred();
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
 // Calls `act` on the modal widget of type W once one is shown.
 template <typename W>
 void WhenModal(std::function<void(W&)> act) {
@@ -155,18 +165,46 @@ TEST_F(PortDelivery, EscapingExceptionIsShownAndDeliveryGoesOn) {
   ASSERT_TRUE(PumpUntil([&] { return received == "ab"; }, 3s));
 }
 
+// The user-interface thread is busy past the dispatcher's wait (a slow save)
+// when a record arrives, so its delivery is given up before it starts. Once
+// the thread is free the record is reported, whole and once, with no later
+// byte to bring it.
+TEST_F(PortDelivery, RecordArrivingWhileTheThreadIsBusyIsReportedOnceItIsFree) {
+  OpenOn5();
+  ReadingHandler h;
+  h.Install(port);
+  const std::string record = "S0001~ABCDE\r\n";
+  a.Write(record);
+  // Busy without running the event loop until the dispatcher gave up.
+  TApdBaseDispatcher* d = port.Dispatcher();
+  ASSERT_TRUE(WaitBusy([&] { return d->HandlersRunning(); }, 5s));
+  ASSERT_TRUE(WaitBusy([&] { return !d->HandlersRunning(); }, 10s));
+  EXPECT_TRUE(h.counts.empty());
+  ASSERT_TRUE(PumpUntil([&] { return h.received == record; }, 3s));
+  PumpFor(200ms);
+  EXPECT_EQ(h.received, record);
+  EXPECT_EQ(h.counts, std::vector<uint16_t>{static_cast<uint16_t>(record.size())});
+  EXPECT_EQ(d->RecvCount(), 0u);
+}
+
 TEST_F(PortDelivery, LateDeliveryIsDroppedWhenItArrives) {
   // A delivery whose waiter gave up before it started must not run.
   int calls = 0;
-  TApdNotifyWindow window([&](uint16_t, uint32_t, uint32_t) { ++calls; });
-  std::thread dispatcher([&] { window.Deliver(TriggerAvailMsg, 1, 0, 20ms); });
+  const TApdNotifyWindow::Owner window(
+      new TApdNotifyWindow([&](uint16_t, uint32_t, uint32_t) { ++calls; }));
+  bool heard = true;
+  std::thread dispatcher([&] { heard = window->Deliver(TriggerAvailMsg, 1, 0, 20ms); });
   dispatcher.join();  // timed out: nothing pumped the events
+  EXPECT_FALSE(heard);
+  EXPECT_TRUE(window->Backlogged());
   PumpFor(50ms);
   EXPECT_EQ(calls, 0);
-  EXPECT_EQ(window.DroppedDeliveries(), 1);
-  std::thread second([&] { window.Deliver(TriggerAvailMsg, 1, 0, 3000ms); });
+  EXPECT_EQ(window->DroppedDeliveries(), 1);
+  EXPECT_FALSE(window->Backlogged());
+  std::thread second([&] { heard = window->Deliver(TriggerAvailMsg, 1, 0, 3000ms); });
   ASSERT_TRUE(PumpUntil([&] { return calls == 1; }, 3s));
   second.join();
+  EXPECT_TRUE(heard);
 }
 
 TEST_F(PortDelivery, CancelledPortChoiceRaisesAndStaysClosed) {
@@ -212,4 +250,43 @@ TEST_F(PortDelivery, CloseRequestedInsideAHandlerCompletesLater) {
   EXPECT_EQ(port.Dispatcher(), nullptr);
   port.WriteString("again");  // AutoOpen after the close completed
   EXPECT_EQ(port.LinkState(), lsOpen);
+}
+
+// A handler that moves the port to another number and then keeps a modal box
+// open past the dispatcher's wait: the close completes inside the box's loop
+// while that handler is still on the stack. The endpoint it runs in must
+// outlive it.
+TEST_F(PortDelivery, HandlerThatChangesTheNumberAndStaysModalOutlivesTheClose) {
+  OpenOn5();
+  std::string received;
+  bool boxShown = false, closedInsideBox = false;
+  port.SetOnTriggerAvail([&](TApdCustomComPort& cp, uint16_t count) {
+    for (uint16_t i = 0; i < count; ++i) received += static_cast<char>(cp.ReadChar());
+    if (boxShown) return;
+    boxShown = true;
+    cp.SetComNumber(6);
+    WhenModal<QMessageBox>([&](QMessageBox& box) {
+      auto* closer = new QTimer(&box);
+      QObject::connect(closer, &QTimer::timeout, [&, closer] {
+        if (port.LinkState() != lsClosed) return;
+        // The close has completed; give the loop a few more turns to run
+        // whatever it left queued, then leave.
+        closedInsideBox = true;
+        closer->stop();
+        QTimer::singleShot(200, &box, &QMessageBox::accept);
+      });
+      closer->start(20);
+    });
+    QMessageBox box(QMessageBox::Information, "Information", "Moving to another port");
+    box.exec();
+  });
+  a.Write("old");
+  ASSERT_TRUE(PumpUntil([&] { return boxShown && QApplication::activeModalWidget() == nullptr; }, 15s));
+  EXPECT_TRUE(closedInsideBox);
+  EXPECT_EQ(port.ComNumber(), 6);
+  port.WriteString("");  // opens the new number
+  ASSERT_EQ(port.LinkState(), lsOpen);
+  EXPECT_EQ(port.Dispatcher()->ComName(), "COM6");
+  b.Write("new");
+  ASSERT_TRUE(PumpUntil([&] { return received == "oldnew"; }, 3s));
 }

@@ -189,6 +189,18 @@ TEST_F(FormulaOracleHarness, TheCorpusIsLargeEnoughToMeanSomething) {
     formulas += book.formulas.size();
     changes += book.states.size() - 1;
     EXPECT_TRUE(QFileInfo::exists(Corpus::Dir() + QLatin1Char('/') + book.file)) << book.file.toStdString();
+    // A change set that moves no result, or a last state equal to the saved
+    // one, would let a server that never recalculates pass.
+    const auto differ = [&book](const Corpus::State& a, const Corpus::State& b) {
+      return std::any_of(book.formulas.begin(), book.formulas.end(), [&](const Corpus::Formula& f) {
+        return Corpus::Mismatch(a.results.at(f.cell.Name()).value, b.results.at(f.cell.Name()).value).has_value();
+      });
+    };
+    for (size_t i = 1; i < book.states.size(); ++i) {
+      EXPECT_TRUE(differ(book.states[i - 1], book.states[i])) << book.file.toStdString() << ", "
+                                                              << book.states[i].name.toStdString();
+    }
+    EXPECT_TRUE(differ(book.states.front(), book.states.back())) << book.file.toStdString();
   }
   EXPECT_GE(formulas, 90u);
   EXPECT_GE(changes, 4u);
