@@ -1,8 +1,8 @@
 #include "spreadsheet/DependencyIndex.h"
 
-void DependencyIndex::Add(uint32_t formula, const Area& area) {
+void DependencyIndex::Add(uint32_t target, const Area& area) {
   const uint32_t entry = static_cast<uint32_t>(entries_.size());
-  entries_.push_back({area, formula});
+  entries_.push_back({area, target});
   const uint32_t rowBlocks = area.rowLast / kBlockRows - area.rowFirst / kBlockRows + 1;
   const uint32_t colBlocks = area.colLast / kBlockCols - area.colFirst / kBlockCols + 1u;
   for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast && sheet < large_.size(); ++sheet) {

@@ -1,6 +1,5 @@
 #pragma once
-// Which formulas read which cells: every formula's precedent areas, found
-// by cell. Small areas are filed under the blocks of cells they cover, so
+// Which formulas read which cells: the areas formulas read, found by cell. Small areas are filed under the blocks of cells they cover, so
 // a change looks only at the formulas near it; areas over many blocks
 // (whole columns and rows) sit in one list per sheet that every change of
 // that sheet looks through.
@@ -15,21 +14,21 @@ class DependencyIndex {
  public:
   explicit DependencyIndex(int sheetCount) : large_(static_cast<size_t>(sheetCount)) {}
 
-  // Formula number formula reads the cells of area.
-  void Add(uint32_t formula, const Area& area);
+  // What target (a number the owner gives meaning to) reads the cells of area.
+  void Add(uint32_t target, const Area& area);
 
-  // Calls visit(formula) for every formula that reads the cell; a formula
+  // Calls visit(target) for every target that reads the cell; a target
   // may come more than once.
   template <typename Visit>
   void ForEachReader(uint16_t sheet, uint32_t row, uint16_t col, Visit visit) const {
     if (const auto bucket = buckets_.find(Key(sheet, row / kBlockRows, col / kBlockCols)); bucket != buckets_.end()) {
       for (uint32_t entry : bucket->second) {
-        if (entries_[entry].area.Contains(sheet, row, col)) visit(entries_[entry].formula);
+        if (entries_[entry].area.Contains(sheet, row, col)) visit(entries_[entry].target);
       }
     }
     if (sheet < large_.size()) {
       for (uint32_t entry : large_[sheet]) {
-        if (entries_[entry].area.Contains(sheet, row, col)) visit(entries_[entry].formula);
+        if (entries_[entry].area.Contains(sheet, row, col)) visit(entries_[entry].target);
       }
     }
   }
@@ -41,7 +40,7 @@ class DependencyIndex {
 
   struct Entry {
     Area area;
-    uint32_t formula;
+    uint32_t target;
   };
 
   static uint64_t Key(uint16_t sheet, uint32_t rowBlock, uint32_t colBlock) {

@@ -203,6 +203,33 @@ TEST(FormulaFunctionsLazy, IfAndChooseEvaluateOnlyTheArgumentTheyPick) {
   ExpectNumber(Eval(Rpn().Bool(true).Area(0, 0, 2, 0).Int(0).FuncVar(1, 3, kR).AttrSum(), cells), 3);
 }
 
+TEST(FormulaLookups, ExactApproximateAndDescendingMatchesAndIndexIntoReferences) {
+  MapCells cells;
+  // A1:B5: a sorted key column with a text in the middle, values beside it.
+  const Value keys[] = {Value::Number(10), Value::Number(20), Value::Text(QStringLiteral("n/a")), Value::Number(30),
+                        Value::Number(40)};
+  for (uint16_t r = 0; r < 5; ++r) {
+    cells.Set(0, r, 0, keys[r]);
+    cells.Set(0, r, 1, Value::Text(QStringLiteral("v%1").arg(r + 1)));
+  }
+  // VLOOKUP(25,A1:B5,2): the last key not above 25, passing over the text.
+  ExpectText(Eval(Rpn().Int(25).Area(0, 0, 4, 1).Int(2).FuncVar(102, 3), cells), "v2");
+  ExpectText(Eval(Rpn().Int(35).Area(0, 0, 4, 1).Int(2).FuncVar(102, 3), cells), "v4");
+  ExpectError(Eval(Rpn().Int(5).Area(0, 0, 4, 1).Int(2).FuncVar(102, 3), cells), ErrorCode::NA);
+  ExpectError(Eval(Rpn().Int(25).Area(0, 0, 4, 1).Int(2).Bool(false).FuncVar(102, 4), cells), ErrorCode::NA);
+  ExpectText(Eval(Rpn().Str("N/*").Area(0, 0, 4, 1).Int(2).Bool(false).FuncVar(102, 4), cells), "v3");
+  ExpectError(Eval(Rpn().Int(10).Area(0, 0, 4, 1).Int(3).FuncVar(102, 3), cells), ErrorCode::Ref);
+  ExpectError(Eval(Rpn().Int(10).Area(0, 0, 4, 1).Int(0).FuncVar(102, 3), cells), ErrorCode::Value);
+  // MATCH with -1 over a descending list: the smallest value not below the key.
+  for (uint16_t c = 0; c < 4; ++c) cells.Set(1, 0, c, Value::Number(40 - 10 * c));  // 40 30 20 10 in A1:D1 of sheet 2
+  ExpectNumber(Eval(Rpn().Int(25).Area(0, 0, 0, 3).Int(1).Op(Ptg::kUminus).FuncVar(64, 3), cells, {1, 5, 5}), 2);
+  ExpectNumber(Eval(Rpn().Int(20).Area(0, 0, 0, 3).Int(0).FuncVar(64, 3), cells, {1, 5, 5}), 3);
+  // INDEX gives a reference: SUM(INDEX(A1:D1,0,2)) on sheet 2, and a cell of a single row.
+  ExpectNumber(Eval(Rpn().Area(0, 0, 0, 3).Int(0).Int(2).FuncVar(29, 3, kR).AttrSum(), cells, {1, 5, 5}), 30);
+  ExpectNumber(Eval(Rpn().Area(0, 0, 0, 3).Int(4).FuncVar(29, 2), cells, {1, 5, 5}), 10);
+  ExpectError(Eval(Rpn().Area(0, 0, 0, 3).Int(1).Int(5).FuncVar(29, 3), cells, {1, 5, 5}), ErrorCode::Ref);
+}
+
 // The functions evaluated beyond those scoring workbooks use most.
 TEST(FormulaFunctionsMore, StatisticsPowersTextsPositionsAndTypeTests) {
   MapCells cells;
