@@ -205,9 +205,9 @@ TEST_F(Delivery, MissedNotificationIsRaisedAgainOnceTheReceiverIsBack) {
   ASSERT_TRUE(WaitFor([&] { return !d.HandlersRunning(); }, 10s));
   EXPECT_TRUE(t.Backlogged());
   pty.Write("D");
-  ASSERT_TRUE(WaitFor([&] { return d.RecvCount() == 4; }, 2s));
+  ASSERT_TRUE(WaitFor([&] { return d.RecvCount() == 4; }, 10s));
   EXPECT_FALSE(d.HandlersRunning());
-  ASSERT_TRUE(t.PumpUntil([&] { return log.Read() == "ABCD"; }, 3s));
+  ASSERT_TRUE(t.PumpUntil([&] { return log.Read() == "ABCD"; }, 10s));
   t.PumpUntil([] { return false; }, 200ms);
   EXPECT_EQ(t.Dropped(), 1);
   EXPECT_FALSE(t.Backlogged());
@@ -310,7 +310,7 @@ TEST_F(Delivery, SavedTriggersComeBackWithTheThreshold) {
       ++fired;
     }
   });
-  ASSERT_TRUE(WaitFor([&] { return fired == 1; }, 3s));
+  ASSERT_TRUE(WaitFor([&] { return fired == 1; }, 10s));
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(fired, 1);  // one-shot until re-armed
 }

@@ -68,7 +68,7 @@ TEST_F(PortDelivery, HandlerRunsOnTheUserInterfaceThreadWithTheCount) {
   ReadingHandler h;
   h.Install(port);
   a.Write("K");
-  ASSERT_TRUE(PumpUntil([&] { return h.received == "K"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return h.received == "K"; }, 10s));
   EXPECT_EQ(h.counts, std::vector<uint16_t>{1});
 }
 
@@ -77,16 +77,16 @@ TEST_F(PortDelivery, ClearedHandlerLeavesBytesWaitingAndTheNextByteReportsAll) {
   ReadingHandler h;
   h.Install(port);
   a.Write("1");
-  ASSERT_TRUE(PumpUntil([&] { return h.received == "1"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return h.received == "1"; }, 10s));
   port.SetOnTriggerAvail(nullptr);
   a.Write("234");
-  ASSERT_TRUE(PumpUntil([&] { return port.Dispatcher()->RecvCount() == 3; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return port.Dispatcher()->RecvCount() == 3; }, 10s));
   PumpFor(150ms);
   h.Install(port);
   PumpFor(150ms);
   EXPECT_EQ(h.counts.size(), 1u);  // nothing until a new byte arrives
   a.Write("5");
-  ASSERT_TRUE(PumpUntil([&] { return h.received == "12345"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return h.received == "12345"; }, 10s));
   EXPECT_EQ(h.counts, (std::vector<uint16_t>{1, 4}));
 }
 
@@ -111,7 +111,7 @@ TEST_F(PortDelivery, HandlerChangingTheNumberSeesNothingUntilTheCloseCompletes) 
   port.WriteString("new");
   EXPECT_EQ(port.LinkState(), lsOpen);
   EXPECT_EQ(port.Dispatcher()->ComName(), "COM6");
-  EXPECT_EQ(b.Read(3, 2s), (std::vector<uint8_t>{'n', 'e', 'w'}));
+  EXPECT_EQ(b.Read(3, 10s), (std::vector<uint8_t>{'n', 'e', 'w'}));
 }
 
 // A handler that shows a modal box is no longer waited for after 3000 ms;
@@ -145,7 +145,7 @@ TEST_F(PortDelivery, ModalBoxInAHandlerIsReenteredAndNoByteIsLostOrRepeated) {
   EXPECT_EQ(received, "firstmore");
   EXPECT_EQ(maxDepth, 2);
   a.Write("!");
-  ASSERT_TRUE(PumpUntil([&] { return received == "firstmore!"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return received == "firstmore!"; }, 10s));
 }
 
 TEST_F(PortDelivery, EscapingExceptionIsShownAndDeliveryGoesOn) {
@@ -157,12 +157,12 @@ TEST_F(PortDelivery, EscapingExceptionIsShownAndDeliveryGoesOn) {
     if (received == "a") cp.ReadChar();  // one more than Count: Buffer is empty
   });
   a.Write("a");
-  ASSERT_TRUE(PumpUntil([&] { return !responder.boxes.empty(); }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return !responder.boxes.empty(); }, 10s));
   EXPECT_EQ(responder.boxes[0].kind, MessageKind::Exception);
   EXPECT_EQ(responder.boxes[0].text, "Buffer is empty.");
   EXPECT_EQ(port.LinkState(), lsOpen);
   a.Write("b");
-  ASSERT_TRUE(PumpUntil([&] { return received == "ab"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return received == "ab"; }, 10s));
 }
 
 // The user-interface thread is busy past the dispatcher's wait (a slow save)
@@ -180,7 +180,7 @@ TEST_F(PortDelivery, RecordArrivingWhileTheThreadIsBusyIsReportedOnceItIsFree) {
   ASSERT_TRUE(WaitBusy([&] { return d->HandlersRunning(); }, 5s));
   ASSERT_TRUE(WaitBusy([&] { return !d->HandlersRunning(); }, 10s));
   EXPECT_TRUE(h.counts.empty());
-  ASSERT_TRUE(PumpUntil([&] { return h.received == record; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return h.received == record; }, 10s));
   PumpFor(200ms);
   EXPECT_EQ(h.received, record);
   EXPECT_EQ(h.counts, std::vector<uint16_t>{static_cast<uint16_t>(record.size())});
@@ -202,7 +202,7 @@ TEST_F(PortDelivery, LateDeliveryIsDroppedWhenItArrives) {
   EXPECT_EQ(window->DroppedDeliveries(), 1);
   EXPECT_FALSE(window->Backlogged());
   std::thread second([&] { heard = window->Deliver(TriggerAvailMsg, 1, 0, 3000ms); });
-  ASSERT_TRUE(PumpUntil([&] { return calls == 1; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return calls == 1; }, 10s));
   second.join();
   EXPECT_TRUE(heard);
 }
@@ -233,7 +233,7 @@ TEST_F(PortDelivery, PortChoiceListsMappedDevicesSkipsMissingOnesAndOpensTheChoi
   EXPECT_FALSE(listed.contains("COM31"));
   EXPECT_EQ(port.ComNumber(), 30);
   EXPECT_EQ(port.LinkState(), lsOpen);
-  EXPECT_EQ(c.Read(5, 2s).size(), 5u);
+  EXPECT_EQ(c.Read(5, 10s).size(), 5u);
 }
 
 TEST_F(PortDelivery, CloseRequestedInsideAHandlerCompletesLater) {
@@ -288,5 +288,5 @@ TEST_F(PortDelivery, HandlerThatChangesTheNumberAndStaysModalOutlivesTheClose) {
   ASSERT_EQ(port.LinkState(), lsOpen);
   EXPECT_EQ(port.Dispatcher()->ComName(), "COM6");
   b.Write("new");
-  ASSERT_TRUE(PumpUntil([&] { return received == "oldnew"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return received == "oldnew"; }, 10s));
 }

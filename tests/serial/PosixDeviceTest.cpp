@@ -107,9 +107,12 @@ TEST(PosixDevice, VanishedFarEndLeavesThreadsIdleAndCloseWorks) {
   ASSERT_EQ(OpenOnPty(d, pty), 0);
   const uint8_t hello[] = {'h', 'i'};
   ASSERT_EQ(d.WriteBlock(hello, sizeof hello), 0);
-  pty.Read(2, 2s);
+  pty.Read(2, 10s);
   pty.CloseMaster();
-  std::this_thread::sleep_for(200ms);
+  // The device thread notices the hang-up at its next wake; a busy machine may delay it.
+  const auto hangUpDeadline = std::chrono::steady_clock::now() + 10s;
+  while (!d.DeviceHungUp() && std::chrono::steady_clock::now() < hangUpDeadline)
+    std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(d.DeviceHungUp());
   const auto cpu0 = ProcessCpuTime();
   std::this_thread::sleep_for(2s);
