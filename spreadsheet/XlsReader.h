@@ -33,6 +33,7 @@ struct WorkbookParts {
   // does not evaluate): a save asks the spreadsheet application to
   // recalculate everything when it loads the file.
   bool recalculateOnLoad = false;
+  bool decrypted = false;  // the stream was encrypted and has been decrypted in place
 };
 
 // Fills parts.globals, parts.strings and parts.sheets from parts.stream.
