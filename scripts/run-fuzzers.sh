@@ -27,7 +27,7 @@ if [ "${1:-}" = "--long" ]; then
 fi
 build=$(realpath -m "${1:-$top/build/fuzz}")
 
-targets=(xls_reader_fuzzer reply_classifier_fuzzer)
+targets=(xls_reader_fuzzer reply_classifier_fuzzer formula_fuzzer)
 ci_seed=1
 
 # Per target: extra seed folders, libFuzzer options, runs of the CI fuzz.
@@ -35,13 +35,17 @@ ci_seed=1
 configure_target() {
   case "$1" in
     xls_reader_fuzzer)
-      seed_dirs=("$top/tests/fixtures/xls")
+      seed_dirs=("$top/tests/fixtures/xls" "$top/tests/fixtures/formulas")
       options=(-timeout=20 -rss_limit_mb=4096 -max_len=1100000)
       ci_runs=8000 ;;
     reply_classifier_fuzzer)
       seed_dirs=()
       options=(-timeout=10 -rss_limit_mb=2048 -max_len=4096)
       ci_runs=600000 ;;
+    formula_fuzzer)
+      seed_dirs=()
+      options=(-timeout=10 -rss_limit_mb=2048 -max_len=4096)
+      ci_runs=200000 ;;
     *) echo "unknown fuzz target $1" >&2; exit 2 ;;
   esac
 }
@@ -62,7 +66,9 @@ export QT_HASH_SEED=0  # the same hashing in every run, so the same coverage
 
 # The committed inputs of a target, in a fixed order.
 committed_inputs() {
-  find "$top/tests/fixtures/fuzz/$1" "${seed_dirs[@]}" -maxdepth 1 -type f ! -name 'README*' | LC_ALL=C sort
+  { find "$top/tests/fixtures/fuzz/$1" -maxdepth 1 -type f ! -name 'README*'
+    [ ${#seed_dirs[@]} -eq 0 ] || find "${seed_dirs[@]}" -maxdepth 1 -type f -name '*.xls'
+  } | LC_ALL=C sort
 }
 
 executable_of() {

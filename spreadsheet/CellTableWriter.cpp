@@ -1,5 +1,6 @@
 #include "spreadsheet/CellTableWriter.h"
 
+#include "spreadsheet/FormulaRecords.h"
 #include "spreadsheet/SharedStrings.h"
 
 #include <algorithm>
@@ -29,10 +30,12 @@ struct RowItem {
   enum class Kind { Record, MultiPart, Written } kind;
   uint16_t col;
   size_t offset = 0;  // Record, MultiPart: the original record
-  size_t length = 0;  // Record: with attached records
+  size_t length = 0;  // Record: the record alone
   size_t part = 0;    // MultiPart: index within the record
   const WrittenCell* written = nullptr;
   bool attached = false;  // SHRFMLA/ARRAY/TABLE: stays after whatever cell ends up at col
+  size_t stringBegin = 0;  // a formula's cached text: STRING and its CONTINUE records
+  size_t stringEnd = 0;
 };
 
 class TableEmitter {
@@ -46,6 +49,8 @@ class TableEmitter {
   void EmitRowRecord(uint32_t row);
   void EmitCells(uint32_t row);
   void EmitMergedRow(uint32_t row, const Worksheet::WrittenRow& written);
+  void EmitRecord(uint32_t row, const RowItem& item);
+  void EmitString(uint32_t row, const RowItem& item);
   void EmitWritten(uint32_t row, uint16_t col, const WrittenCell& cell);
   void EmitMultiRun(const std::vector<RowItem>& items, size_t first, size_t count);
 
@@ -141,23 +146,32 @@ void TableEmitter::EmitCells(uint32_t row) {
     EmitMergedRow(row, written->second);
     return;
   }
+  if (sheet_.RowHasFormulaResults(row)) {
+    EmitMergedRow(row, {});
+    return;
+  }
   for (const CellSpan& span : sheet_.SpansOfRow(row)) out_.Write(stream_.data() + span.begin, span.end - span.begin);
 }
 
 void TableEmitter::EmitMergedRow(uint32_t row, const Worksheet::WrittenRow& written) {
   std::vector<RowItem> items;
+  size_t lastCell = SIZE_MAX;  // the item of the last cell record read
   for (const CellSpan& span : sheet_.SpansOfRow(row)) {
     RecordCursor cursor(stream_, span.begin);
     Record record;
     while (cursor.Position() < span.end && cursor.Next(record)) {
       if (!CellRecords::IsCell(record.type)) {
-        // A formula's cached text and continuations go with the cell and
-        // with it when it is replaced; shared and array formula data serve
-        // other cells too and stay.
+        // A formula's cached text goes with the formula (and with it when
+        // it is replaced); shared and array formula data serve other cells
+        // too and stay.
         const bool ownedByCell = record.type == kString || record.type == kContinue;
-        if (ownedByCell && !items.empty() && items.back().kind == RowItem::Kind::Record) {
-          items.back().length = record.End() - items.back().offset;
-        } else if (!ownedByCell) {
+        if (ownedByCell) {
+          if (lastCell != SIZE_MAX && items[lastCell].kind == RowItem::Kind::Record) {
+            RowItem& owner = items[lastCell];
+            if (owner.stringEnd == 0) owner.stringBegin = record.offset;
+            owner.stringEnd = record.End();
+          }
+        } else {
           RowItem item{RowItem::Kind::Record, items.empty() ? uint16_t{0} : items.back().col, record.offset,
                        record.End() - record.offset};
           item.attached = true;
@@ -171,8 +185,10 @@ void TableEmitter::EmitMergedRow(uint32_t row, const Worksheet::WrittenRow& writ
         for (uint16_t col = first; col <= last; ++col) {
           items.push_back({RowItem::Kind::MultiPart, col, record.offset, 0, size_t{col} - first});
         }
+        lastCell = SIZE_MAX;
       } else {
         items.push_back({RowItem::Kind::Record, first, record.offset, record.End() - record.offset});
+        lastCell = items.size() - 1;
       }
     }
   }
@@ -192,8 +208,13 @@ void TableEmitter::EmitMergedRow(uint32_t row, const Worksheet::WrittenRow& writ
       EmitWritten(row, item.col, *item.written);
       ++i;
     } else if (item.kind == RowItem::Kind::Record) {
-      out_.Write(stream_.data() + item.offset, item.length);
+      EmitRecord(row, item);
       ++i;
+      // A formula's shared or array formula data come before its text.
+      if (!item.attached) {
+        while (i < items.size() && items[i].attached && items[i].col == item.col) EmitRecord(row, items[i++]);
+        EmitString(row, item);
+      }
     } else {
       size_t count = 1;
       while (i + count < items.size() && items[i + count].kind == RowItem::Kind::MultiPart &&
@@ -203,6 +224,30 @@ void TableEmitter::EmitMergedRow(uint32_t row, const Worksheet::WrittenRow& writ
       EmitMultiRun(items, i, count);
       i += count;
     }
+  }
+}
+
+// An original record; a formula whose result changed gets it stored.
+void TableEmitter::EmitRecord(uint32_t row, const RowItem& item) {
+  const uint8_t* header = stream_.data() + item.offset;
+  const uint16_t type = U16(header);
+  const CellValue* result = item.attached ? nullptr : sheet_.FormulaResult(row, item.col);
+  if (result && (type == kFormula || type == kFormulaOld)) {
+    out_.WriteRecord(type, FormulaRecords::WithResult(ByteView(header + kHeaderSize, item.length - kHeaderSize), *result));
+    return;
+  }
+  out_.Write(header, item.length);
+}
+
+void TableEmitter::EmitString(uint32_t row, const RowItem& item) {
+  const CellValue* result = sheet_.FormulaResult(row, item.col);
+  const uint16_t type = U16(stream_.data() + item.offset);
+  if (result && (type == kFormula || type == kFormulaOld)) {
+    if (result->type == CellValue::Type::Text && !result->text.isEmpty()) FormulaRecords::WriteString(out_, result->text);
+    return;
+  }
+  if (item.stringEnd > item.stringBegin) {
+    out_.Write(stream_.data() + item.stringBegin, item.stringEnd - item.stringBegin);
   }
 }
 

@@ -89,9 +89,36 @@ void ReadChildren(GsfInfile* storage, gsf_off_t limit, CompoundEntry& into, int 
   }
 }
 
+// An OpenDocument file is a zip whose first entry, stored uncompressed, is
+// "mimetype" holding the document's media type.
+QString OpenDocumentKind(const uint8_t* head, size_t size) {
+  constexpr size_t kNameAt = 30;
+  static const char kEntry[] = "mimetype";
+  static const char kPrefix[] = "application/vnd.oasis.opendocument.";
+  const size_t entryLength = sizeof kEntry - 1;
+  const size_t prefixLength = sizeof kPrefix - 1;
+  if (size < kNameAt || U16(head + 26) != entryLength) return QString();
+  const size_t dataAt = kNameAt + entryLength + U16(head + 28);
+  if (size < dataAt + prefixLength || std::memcmp(head + kNameAt, kEntry, entryLength) != 0 ||
+      std::memcmp(head + dataAt, kPrefix, prefixLength) != 0) {
+    return QString();
+  }
+  size_t end = dataAt + prefixLength;
+  while (end < size && head[end] >= 'a' && head[end] <= 'z') ++end;
+  return QString::fromLatin1(reinterpret_cast<const char*>(head + dataAt + prefixLength),
+                             static_cast<qsizetype>(end - dataAt - prefixLength));
+}
+
 // The first bytes of a file that is no compound file say what it is.
 QString NotCompoundReason(const uint8_t* head, size_t size) {
   if (size >= 2 && head[0] == 'P' && head[1] == 'K') {
+    const QString openDocument = OpenDocumentKind(head, size);
+    if (openDocument == QLatin1String("spreadsheet")) {
+      return QStringLiteral("it is an OpenDocument spreadsheet (.ods), not an Excel 97-2003 workbook");
+    }
+    if (!openDocument.isEmpty()) {
+      return QStringLiteral("it is an OpenDocument %1, not an Excel 97-2003 workbook").arg(openDocument);
+    }
     return QStringLiteral("it is an Excel 2007 or later workbook (.xlsx), not an Excel 97-2003 workbook");
   }
   if (size >= 4 && head[1] <= 0x08 && (head[0] == 0x09) && head[2] >= 4) {
@@ -150,7 +177,7 @@ CompoundDocument ReadFrom(GsfInput* source, Bytes& workbook) {
   GErrorHolder error;
   GPtr<GsfInfile> root(gsf_infile_msole_new(input, &error.error));
   if (!root) {
-    uint8_t head[8] = {};
+    uint8_t head[128] = {};
     const size_t headSize = static_cast<size_t>(std::min<gsf_off_t>(fileSize, sizeof head));
     gsf_input_seek(input, 0, G_SEEK_SET);
     if (headSize > 0 && gsf_input_read(input, headSize, head) && headSize >= 8 &&

@@ -1,6 +1,8 @@
 #include "spreadsheet/ServerObjects.h"
 
 #include "automation/DispatchHelpers.h"
+#include "spreadsheet/CellEntry.h"
+#include "spreadsheet/FormulaProgram.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -193,9 +195,12 @@ class RangeObject : public IDispatchObject {
           throw EOleError(QStringLiteral("%1: a cell holds at most %2 characters, got %3")
                               .arg(member).arg(kMaxCellText).arg(text.size()));
         }
-        // Text stays text; an empty text empties the cell.
+        // An empty text empties the cell; a text that reads as a number
+        // is stored as that number (CellEntry says which); any other stays text.
         if (text.isEmpty()) {
           sheet.Clear(row_, col_);
+        } else if (const std::optional<double> number = NumberFromEntry(text)) {
+          sheet.SetNumber(row_, col_, *number);
         } else {
           sheet.SetText(row_, col_, text);
         }
@@ -206,6 +211,9 @@ class RangeObject : public IDispatchObject {
     }
     book.MarkDirty();
     session_->NotifyCellWritten(*entry_, sheet_, row_, col_);
+    for (const CellPosition& changed : book.TakeChangedResults()) {
+      session_->NotifyResultChanged(*entry_, changed.sheet, changed.row, changed.col);
+    }
   }
 
   SessionRef session_;

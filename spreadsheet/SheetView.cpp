@@ -99,6 +99,12 @@ void SheetModel::CellWritten(uint32_t row, uint32_t col) {
   emit dataChanged(cell, cell, {Qt::DisplayRole});
 }
 
+void SheetModel::ResultChanged(uint32_t row, uint32_t col) {
+  if (static_cast<int>(row) >= rows_ || static_cast<int>(col) >= cols_) return;  // shown when the grid reaches it
+  const QModelIndex cell = index(static_cast<int>(row), static_cast<int>(col));
+  emit dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
 int SheetModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 int SheetModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : cols_; }
 
@@ -184,6 +190,9 @@ void SheetWindow::CellWritten(uint32_t row, uint32_t col) {
   const int left = std::max(0, grid_->columnAt(0));
   grid_->scrollTo(model_->index(static_cast<int>(row), left), QAbstractItemView::EnsureVisible);
 }
+
+// Unlike a written row, a result changing elsewhere does not move the view.
+void SheetWindow::ResultChanged(uint32_t row, uint32_t col) { model_->ResultChanged(row, col); }
 
 void SheetWindow::UpdateTitle() {
   const Workbook* book = session_.ActiveWorkbook();

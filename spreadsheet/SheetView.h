@@ -30,6 +30,8 @@ class SheetModel : public QAbstractTableModel {
   void Reload();
   // One cell changed; the grid grows to hold it.
   void CellWritten(uint32_t row, uint32_t col);
+  // A formula's result changed: shown anew where it is.
+  void ResultChanged(uint32_t row, uint32_t col);
 
  private:
   const Worksheet* Sheet() const;
@@ -48,6 +50,7 @@ class SheetWindow : public QWidget, public ServerWindow {
   void SetShown(bool shown) override;
   void ActiveWorkbookChanged() override;
   void CellWritten(uint32_t row, uint32_t col) override;
+  void ResultChanged(uint32_t row, uint32_t col) override;
 
   QTableView* Grid() const { return grid_; }
 

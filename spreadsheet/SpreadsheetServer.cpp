@@ -180,6 +180,10 @@ void SpreadsheetSession::NotifyCellWritten(const Entry& entry, int sheet, uint32
   if (window_ && sheet == 0 && ActiveEntry().get() == &entry) window_->CellWritten(row, col);
 }
 
+void SpreadsheetSession::NotifyResultChanged(const Entry& entry, int sheet, uint32_t row, uint32_t col) {
+  if (window_ && sheet == 0 && ActiveEntry().get() == &entry) window_->ResultChanged(row, col);
+}
+
 void SpreadsheetSession::NotifyWorkbookChanged(const Entry& entry) {
   if (window_ && ActiveEntry().get() == &entry) window_->ActiveWorkbookChanged();
 }

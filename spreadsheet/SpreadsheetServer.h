@@ -13,7 +13,12 @@
 //   workbook:    SaveAs(path), Save, Sheets / Worksheets, Name, FullName, Saved, Close([save])
 //   sheets:      Item(i or name), Count
 //   sheet:       Cells(row, col), Protect, Unprotect, ProtectionMode, ProtectContents, Name, Index
-//   cell:        Value / Value2 (get/put), Row, Column
+//   cell:        Value / Value2 (get/put), Row, Column, Text
+// A Value put of text that reads as a number stores the number (the rule is
+// in CellEntry.h); a Value get gives a number cell's number (whose text is
+// its plain decimal form, "6"), a text, a boolean, or for an error value
+// its name as text ("#N/A"). A formula cell gives its current result:
+// formulas are recalculated after every write (see Calculation.h).
 // Writes through these calls are accepted on a protected sheet, as with
 // protection for the user interface only: protection guards the file for its
 // users, never a row the application writes.
@@ -38,6 +43,8 @@ class ServerWindow {
   virtual void ActiveWorkbookChanged() = 0;
   // A cell of the active workbook's first sheet was written (0-based).
   virtual void CellWritten(uint32_t row, uint32_t col) = 0;
+  // A formula's result on that sheet changed because of a write elsewhere.
+  virtual void ResultChanged(uint32_t row, uint32_t col) = 0;
 };
 
 enum class SaveChoice { Save, DontSave };
@@ -91,6 +98,7 @@ class SpreadsheetSession {
   void Quit();
   void ThrowIfEnded() const;
   void NotifyCellWritten(const Entry& entry, int sheet, uint32_t row, uint32_t col);
+  void NotifyResultChanged(const Entry& entry, int sheet, uint32_t row, uint32_t col);
   void NotifyWorkbookChanged(const Entry& entry);
   int NextUntitledNumber() { return ++untitledCount_; }
   // Before absolutePath is read: other live sessions holding it with unsaved

@@ -2,12 +2,15 @@
 
 #include "spreadsheet/AtomicFile.h"
 #include "spreadsheet/BlankWorkbook.h"
+#include "spreadsheet/Calculation.h"
 #include "spreadsheet/SecretMemory.h"
 #include "spreadsheet/WorkbookEncryption.h"
 #include "spreadsheet/XlsWriter.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -59,6 +62,7 @@ std::unique_ptr<Workbook> Workbook::FromParts(std::unique_ptr<WorkbookParts> par
     throw WorkbookError(QStringLiteral("Cannot open \"%1\": the workbook has no sheets.").arg(displayName));
   }
   std::unique_ptr<Workbook> book(new Workbook);
+  book->calc_ = std::make_unique<Calculation>(*parts);
   book->parts_ = std::move(parts);
   book->encryption_ = std::move(encryption);
   book->document_ = std::move(document);
@@ -122,7 +126,17 @@ void Workbook::SaveAs(const QString& path) {
   dirty_ = false;
 }
 
+// Stored results the server does not vouch for went stale only if a cell changed.
+bool Workbook::NeedsRecalculationOnLoad() const {
+  const bool written = std::any_of(parts_->sheets.begin(), parts_->sheets.end(),
+                                   [](const auto& sheet) { return !sheet->Written().empty(); });
+  return written && calc_->HasKeptResults();
+}
+
+std::vector<CellPosition> Workbook::TakeChangedResults() { return calc_->TakeChangedResults(); }
+
 void Workbook::WriteStoredStream(Biff::ByteSink& sink) {
+  parts_->recalculateOnLoad = NeedsRecalculationOnLoad();
   if (!encryption_) {
     WriteWorkbookStream(*parts_, sink);
     return;

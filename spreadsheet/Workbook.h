@@ -13,6 +13,10 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
+
+class Calculation;
+struct CellPosition;
 
 class WorkbookEncryption;
 
@@ -75,13 +79,21 @@ class Workbook {
   // encrypted again when it was.
   void WriteStoredStream(Biff::ByteSink& sink);
 
+  // The formulas: their results are kept current as cells change.
+  Calculation& Formulas() { return *calc_; }
+  const Calculation& Formulas() const { return *calc_; }
+  // The formula cells whose results changed since the last call.
+  std::vector<CellPosition> TakeChangedResults();
+
  private:
   Workbook() = default;
+  bool NeedsRecalculationOnLoad() const;
   static std::unique_ptr<Workbook> FromParts(std::unique_ptr<WorkbookParts> parts, CompoundDocument document,
                                             const QString& displayName, const PasswordSource& askPassword);
   bool OtherStreamsArePlain() const;
 
   std::unique_ptr<WorkbookParts> parts_;
+  std::unique_ptr<Calculation> calc_;  // refers into parts_
   std::unique_ptr<WorkbookEncryption> encryption_;
   CompoundDocument document_;
   QString path_;

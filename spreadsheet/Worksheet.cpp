@@ -217,8 +217,18 @@ CellValue Worksheet::Cell(uint32_t row, uint32_t col) const {
       case WrittenCell::Kind::Boolean: return BoolOrError(cell->number != 0 ? 1 : 0, false);
     }
   }
+  if (const CellValue* result = FormulaResult(row, col)) return *result;
   const Found found = FindOriginal(row, col);
   return found.header ? Decode(found) : CellValue{};
+}
+
+void Worksheet::SetFormulaResult(uint32_t row, uint32_t col, const CellValue& value) { results_[row][col] = value; }
+
+const CellValue* Worksheet::FormulaResult(uint32_t row, uint32_t col) const {
+  const auto inRow = results_.find(row);
+  if (inRow == results_.end()) return nullptr;
+  const auto found = inRow->second.find(col);
+  return found == inRow->second.end() ? nullptr : &found->second;
 }
 
 uint16_t Worksheet::CurrentXf(uint32_t row, uint32_t col) const {
@@ -255,6 +265,12 @@ void Worksheet::Store(uint32_t row, uint32_t col, WrittenCell cell) {
   }
   writtenRowExtent_ = std::max(writtenRowExtent_, row + 1);
   writtenColExtent_ = std::max(writtenColExtent_, col + 1);
+  // A formula written over is gone, and its result with it.
+  if (const auto inRow = results_.find(row); inRow != results_.end()) {
+    inRow->second.erase(col);
+    if (inRow->second.empty()) results_.erase(inRow);
+  }
+  if (listener_) listener_(row, col);
 }
 
 void Worksheet::SetText(uint32_t row, uint32_t col, const QString& text) {
@@ -296,27 +312,44 @@ uint32_t Worksheet::ColumnExtent() const {
 }
 
 void Worksheet::ForEachCell(const std::function<void(uint32_t, uint32_t, const CellValue&)>& visit) const {
+  ForEachCellIn(0, UINT32_MAX, 0, UINT32_MAX, [&visit](uint32_t row, uint32_t col, const CellValue& value) {
+    visit(row, col, value);
+    return true;
+  });
+}
+
+void Worksheet::ForEachCellIn(uint32_t rowFirst, uint32_t rowLast, uint32_t colFirst, uint32_t colLast,
+                              const std::function<bool(uint32_t, uint32_t, const CellValue&)>& visit) const {
   std::vector<uint32_t> rows;
-  for (const CellSpan& span : spans_) rows.push_back(span.row);
-  for (const auto& [row, cells] : written_) rows.push_back(row);
+  const auto byRow = [](const CellSpan& a, const CellSpan& b) { return a.row < b.row; };
+  for (auto span = std::lower_bound(spans_.begin(), spans_.end(), CellSpan{rowFirst, 0, 0}, byRow);
+       span != spans_.end() && span->row <= rowLast; ++span) {
+    rows.push_back(span->row);
+  }
+  for (auto row = written_.lower_bound(rowFirst); row != written_.end() && row->first <= rowLast; ++row) {
+    rows.push_back(row->first);
+  }
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   std::vector<uint32_t> cols;
   for (uint32_t row : rows) {
     cols.clear();
-    ForEachCellRecord(row, [&cols](const Record& record, const CellSpan&) {
-      const uint32_t last = CellRecords::LastColumn(record.type, record.data);
-      for (uint32_t col = CellRecords::FirstColumn(record.data); col <= last; ++col) cols.push_back(col);
+    ForEachCellRecord(row, [&](const Record& record, const CellSpan&) {
+      const uint32_t first = std::max<uint32_t>(colFirst, CellRecords::FirstColumn(record.data));
+      const uint32_t last = std::min<uint32_t>(colLast, CellRecords::LastColumn(record.type, record.data));
+      for (uint32_t col = first; col <= last; ++col) cols.push_back(col);
       return true;
     });
     if (const auto written = written_.find(row); written != written_.end()) {
-      for (const auto& [col, cell] : written->second) cols.push_back(col);
+      for (const auto& [col, cell] : written->second) {
+        if (col >= colFirst && col <= colLast) cols.push_back(col);
+      }
     }
     std::sort(cols.begin(), cols.end());
     cols.erase(std::unique(cols.begin(), cols.end()), cols.end());
     for (uint32_t col : cols) {
       const CellValue value = Cell(row, col);
-      if (value.type != CellValue::Type::Empty) visit(row, col, value);
+      if (value.type != CellValue::Type::Empty && !visit(row, col, value)) return;
     }
   }
 }

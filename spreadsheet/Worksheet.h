@@ -73,24 +73,40 @@ class Worksheet {
   size_t Begin() const { return begin_; }
   size_t End() const { return end_; }
 
-  // Rows and columns count from 0 here.
+  // Rows and columns count from 0 here. A formula cell gives its current
+  // result.
   CellValue Cell(uint32_t row, uint32_t col) const;
   void SetText(uint32_t row, uint32_t col, const QString& text);
   void SetNumber(uint32_t row, uint32_t col, double value);
   void SetBoolean(uint32_t row, uint32_t col, bool value);
   void Clear(uint32_t row, uint32_t col);
 
+  // Called after every change of a cell's content (not of a formula's
+  // result), with the cell's row and column.
+  void SetChangeListener(std::function<void(uint32_t, uint32_t)> listener) { listener_ = std::move(listener); }
+
+  // The current result of a formula cell read from the file, when it is no
+  // longer the one stored with the formula. A save writes it there.
+  void SetFormulaResult(uint32_t row, uint32_t col, const CellValue& value);
+  const CellValue* FormulaResult(uint32_t row, uint32_t col) const;
+  bool RowHasFormulaResults(uint32_t row) const { return results_.count(row) != 0; }
+
   bool Protected() const { return protected_; }
   void SetProtected(bool on);
 
   // Changed since it was read: a save must rebuild its cell table or its
   // protection records instead of copying it.
-  bool CellsChanged() const { return !written_.empty(); }
+  bool CellsChanged() const { return !written_.empty() || !results_.empty(); }
   bool ProtectionChanged() const { return protected_ != loadedProtected_; }
 
   // Calls visit(row, col, value) for every cell that is not empty, row by
   // row and column by column.
   void ForEachCell(const std::function<void(uint32_t, uint32_t, const CellValue&)>& visit) const;
+
+  // Like ForEachCell, within rows [rowFirst, rowLast] and columns
+  // [colFirst, colLast]; stops when visit returns false.
+  void ForEachCellIn(uint32_t rowFirst, uint32_t rowLast, uint32_t colFirst, uint32_t colLast,
+                     const std::function<bool(uint32_t, uint32_t, const CellValue&)>& visit) const;
 
   // One past the last row that holds anything (original or written).
   uint32_t RowExtent() const;
@@ -109,6 +125,7 @@ class Worksheet {
   // For the writer.
   using WrittenRow = std::vector<std::pair<uint16_t, WrittenCell>>;  // by column
   const std::map<uint32_t, WrittenRow>& Written() const { return written_; }
+  const WrittenCell* WrittenAt(uint32_t row, uint32_t col) const { return FindWritten(row, col); }
   const std::vector<CellSpan>& Spans() const { return spans_; }
   // The spans holding the original records of one row, in file order.
   std::span<const CellSpan> SpansOfRow(uint32_t row) const;
@@ -146,6 +163,8 @@ class Worksheet {
   std::vector<CellSpan> spans_;                           // sorted by row
   std::vector<std::pair<uint32_t, uint32_t>> rowRecords_;  // row -> ROW record offset, sorted
   std::map<uint32_t, WrittenRow> written_;
+  std::map<uint32_t, std::map<uint32_t, CellValue>> results_;  // by row, then column
+  std::function<void(uint32_t, uint32_t)> listener_;
   uint32_t writtenRowExtent_ = 0;
   uint32_t writtenColExtent_ = 0;
 };

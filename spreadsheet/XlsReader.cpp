@@ -73,6 +73,9 @@ void ReadGlobals(WorkbookParts& parts) {
       case kExtSst:
         if (globals.extSst == GlobalsLandmarks::kNone) globals.extSst = record.offset;
         break;
+      case kRecalcId:
+        if (globals.recalcId == GlobalsLandmarks::kNone && record.data.size() >= 8) globals.recalcId = record.offset;
+        break;
       case kXf:
         ++globals.xfCount;
         break;

@@ -18,6 +18,7 @@ struct GlobalsLandmarks {
   size_t sst = kNone;               // SST record
   size_t sstEnd = kNone;            // after the SST's last CONTINUE
   size_t extSst = kNone;            // EXTSST record
+  size_t recalcId = kNone;          // RECALCID record
   uint32_t xfCount = 0;
 };
 
@@ -28,6 +29,10 @@ struct WorkbookParts {
   SharedStrings strings;
   GlobalsLandmarks globals;
   std::vector<std::unique_ptr<Worksheet>> sheets;  // in BOUNDSHEET order
+  // Some stored formula results may be out of date (formulas the server
+  // does not evaluate): a save asks the spreadsheet application to
+  // recalculate everything when it loads the file.
+  bool recalculateOnLoad = false;
   bool decrypted = false;  // the stream was encrypted and has been decrypted in place
 };
 

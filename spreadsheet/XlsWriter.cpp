@@ -93,6 +93,12 @@ void StreamEmitter::EmitGlobals() {
         CopyRange(record.End(), globals.sstEnd);
       }
       cursor = RecordCursor(stream_, globals.sstEnd);
+    } else if (record.offset == globals.recalcId && parts_.recalculateOnLoad) {
+      // An engine number older than any application's: everything is
+      // recalculated when the file is loaded.
+      Bytes data(record.data.begin(), record.data.end());
+      PutU32(data.data() + 4, 0);
+      out_.WriteRecord(record.type, data);
     } else if (record.offset == globals.extSst) {
       if (rebuildStrings) continue;  // written with the new table
       // The buckets point into the SST, which may have moved.

@@ -219,8 +219,8 @@ TEST_F(WorkbookTest, SaveDuringScanningProtectsSheetOneAndScanningGoesOn) {
   ASSERT_EQ(values.size(), 1);
   const QJsonArray cells = values[0].toObject()["cells"].toArray();
   EXPECT_EQ(cells.size(), 132);
-  EXPECT_EQ(cells[0].toArray()[3].toString(), "1");
-  EXPECT_EQ(cells[66].toArray()[3].toString(), "3");
+  EXPECT_EQ(SheetTest::CellText(cells[0].toArray()), "1");
+  EXPECT_EQ(SheetTest::CellText(cells[66].toArray()), "3");
   EXPECT_EQ(SheetTest::ProbeJson({"protection", path}).array()[0].toBool(), true);
 }
 

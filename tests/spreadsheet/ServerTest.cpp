@@ -4,6 +4,9 @@
 #include "spreadsheet/SpreadsheetServer.h"
 #include "SpreadsheetTestSupport.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 namespace {
 
 using SheetTest::ScratchDir;
@@ -18,6 +21,7 @@ class ScriptedFrontEnd : public ServerFrontEnd {
     void SetShown(bool shown) override { owner_.shown = shown; }
     void ActiveWorkbookChanged() override { ++owner_.workbookChanges; }
     void CellWritten(uint32_t row, uint32_t col) override { owner_.written.emplace_back(row, col); }
+    void ResultChanged(uint32_t row, uint32_t col) override { owner_.results.emplace_back(row, col); }
 
    private:
     ScriptedFrontEnd& owner_;
@@ -50,6 +54,7 @@ class ScriptedFrontEnd : public ServerFrontEnd {
   int windowsClosed = 0;
   int workbookChanges = 0;
   std::vector<std::pair<uint32_t, uint32_t>> written;
+  std::vector<std::pair<uint32_t, uint32_t>> results;
 };
 
 class Server : public ::testing::Test {
@@ -86,7 +91,7 @@ TEST_F(Server, NewWorkbookIsStoredUnderItsPathAndBecomesActive) {
   EXPECT_TRUE(book.Get("Saved").ToBool());
 }
 
-TEST_F(Server, CellsHoldTextAsTextAndEmptyCellsGiveEmptyText) {
+TEST_F(Server, NumbersAreStoredAsNumbersOtherTextsAsTextAndEmptyCellsGiveEmptyText) {
   const OleVariant excel = CreateOleObject("Excel.Application");
   const QString path = dir_.Path(QStringLiteral("cells.xls"));
   NewWorkbookAt(excel, path);
@@ -94,10 +99,24 @@ TEST_F(Server, CellsHoldTextAsTextAndEmptyCellsGiveEmptyText) {
   EXPECT_EQ(Cell(excel, 1, 1).Get("Value").ToText(), QString());
   Cell(excel, 4, 1).Put("Value", "2");
   Cell(excel, 4, 2).Put("Value", " ");
+  Cell(excel, 4, 3).Put("Value", "007");
+  Cell(excel, 4, 4).Put("Value", " -2.5e1 ");
+  Cell(excel, 4, 5).Put("Value", "1,5");
+  Cell(excel, 4, 6).Put("Value", "1-2");
+  Cell(excel, 4, 7).Put("Value", "x");
+  Cell(excel, 4, 7).Put("Value", "");
   Cell(excel, 4, 66).Put("Value", "Ärger");
-  EXPECT_EQ(Cell(excel, 4, 1).Get("Value").kind(), OleVariant::Kind::Text);
+  // The row search and the callers read every value as text: a number reads
+  // as its plain decimal text.
+  EXPECT_EQ(Cell(excel, 4, 1).Get("Value").kind(), OleVariant::Kind::Double);
   EXPECT_EQ(Cell(excel, 4, 1).Get("Value").ToText(), QStringLiteral("2"));
+  EXPECT_EQ(Cell(excel, 4, 3).Get("Value").ToText(), QStringLiteral("7"));
+  EXPECT_EQ(Cell(excel, 4, 4).Get("Value").ToDouble(), -25.0);
+  EXPECT_EQ(Cell(excel, 4, 2).Get("Value").kind(), OleVariant::Kind::Text);
   EXPECT_EQ(Cell(excel, 4, 2).Get("Value").ToText(), QStringLiteral(" "));
+  EXPECT_EQ(Cell(excel, 4, 5).Get("Value").kind(), OleVariant::Kind::Text);
+  EXPECT_EQ(Cell(excel, 4, 6).Get("Value").ToText(), QStringLiteral("1-2"));
+  EXPECT_TRUE(Cell(excel, 4, 7).Get("Value").IsEmpty());
   EXPECT_FALSE(excel.Get("ActiveWorkBook").Get("Saved").ToBool());
   excel.Call("Save");
   EXPECT_TRUE(excel.Get("ActiveWorkBook").Get("Saved").ToBool());
@@ -106,7 +125,41 @@ TEST_F(Server, CellsHoldTextAsTextAndEmptyCellsGiveEmptyText) {
   other.Get("Workbooks").Call("Open", {path, false});
   EXPECT_EQ(Cell(other, 4, 66).Get("Value").ToText(), QStringLiteral("Ärger"));
   EXPECT_EQ(Cell(other, 4, 2).Get("Value").ToText(), QStringLiteral(" "));
+  EXPECT_EQ(Cell(other, 4, 1).Get("Value").kind(), OleVariant::Kind::Double);
+  EXPECT_EQ(Cell(other, 4, 3).Get("Value").ToText(), QStringLiteral("7"));
   other.Call("Quit");
+  excel.Call("Quit");
+
+  // An independent reader sees numbers where numbers were put.
+  const QJsonArray sheets = SheetTest::ProbeJson({QStringLiteral("values"), path}).array();
+  ASSERT_EQ(sheets.size(), 1);
+  int numbers = 0;
+  for (const QJsonValue cell : sheets[0].toObject()[QStringLiteral("cells")].toArray()) {
+    if (cell.toArray()[2].toInt() == 2) ++numbers;
+  }
+  EXPECT_EQ(numbers, 3);
+}
+
+// The window hears of formula results that a write changes on the sheet it
+// shows; results elsewhere are read when that sheet is shown.
+TEST_F(Server, TheWindowHearsOfResultsThatAWriteChanges) {
+  const QString path = dir_.Path(QStringLiteral("scores.xls"));
+  const SheetTest::ProbeResult made = SheetTest::Probe(
+      {QStringLiteral("book"), path,
+       QString::fromUtf8(R"json({"Import": {"A1": "Sheet", "BP2": "=B2*2", "BP3": "=B3*2"},
+                                "Totals": {"A1": "=SUM(Import!B1:B9)"}})json")});
+  ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+  const OleVariant excel = CreateOleObject("Excel.Application");
+  excel.Put("Visible", true);
+  excel.Get("Workbooks").Call("Open", {path, false});
+  Cell(excel, 2, 2).Put("Value", "4");
+  EXPECT_EQ(Cell(excel, 2, 68).Get("Value").ToDouble(), 8.0);
+  EXPECT_EQ(excel.Get("ActiveWorkBook").Get("Sheets", {2}).Get("Cells", {1, 1}).Get("Value").ToDouble(), 4.0);
+  const std::vector<std::pair<uint32_t, uint32_t>> expected{{1, 67}};
+  EXPECT_EQ(frontEnd_->results, expected);
+  Cell(excel, 2, 2).Put("Value", "4");  // the same value: no result changes
+  EXPECT_EQ(frontEnd_->results, expected);
+  excel.Get("ActiveWorkBook").Call("Close", {false});
   excel.Call("Quit");
 }
 

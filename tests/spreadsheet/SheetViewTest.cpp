@@ -7,8 +7,11 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -66,6 +69,35 @@ TEST_F(SheetViewTest, VisibleShowsTheActiveSheetAndFollowsWrites) {
 
   excel.Put("Visible", false);
   EXPECT_EQ(ServerWindowShown(), nullptr);
+  excel.Call("Quit");
+}
+
+// A count at the top of the sheet follows the rows written far below it,
+// without pulling the view away from the newest row.
+TEST_F(SheetViewTest, FormulaResultsFollowTheWritesWhereTheyAre) {
+  const QString path = dir_.Path(QStringLiteral("count.xls"));
+  const SheetTest::ProbeResult made = SheetTest::Probe(
+      {QStringLiteral("book"), path, QString::fromUtf8(R"json({"S": {"B1": "=COUNTA(A2:A1000)&\" sheets\""}})json")});
+  ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+  const OleVariant excel = CreateOleObject("Excel.Application");
+  excel.Put("Visible", true);
+  excel.Get("Workbooks").Call("Open", {path, false});
+  SheetWindow* window = ServerWindowShown();
+  ASSERT_NE(window, nullptr);
+  window->resize(400, 300);
+  QAbstractItemModel* model = window->Grid()->model();
+  EXPECT_EQ(model->data(model->index(0, 1)).toString(), QString());  // what the file stores: its writer stored nothing
+  QSignalSpy changes(model, &QAbstractItemModel::dataChanged);
+  for (int row = 2; row <= 300; ++row) Cell(excel, row, 1).Put("Value", QString::number(row));
+  QApplication::processEvents();
+  EXPECT_EQ(model->data(model->index(0, 1)).toString(), QStringLiteral("299 sheets"));
+  const bool countAnnounced = std::any_of(changes.begin(), changes.end(), [&](const QList<QVariant>& args) {
+    return args[0].toModelIndex() == model->index(0, 1);
+  });
+  EXPECT_TRUE(countAnnounced);
+  const QRect newest = window->Grid()->visualRect(model->index(299, 0));
+  EXPECT_TRUE(window->Grid()->viewport()->rect().intersects(newest));
+  excel.Get("ActiveWorkBook").Call("Close", {false});
   excel.Call("Quit");
 }
 

@@ -2,10 +2,13 @@
 // Shared by the spreadsheet tests: a scratch folder per test, fixture copies
 // and the independent xlrd/xlwt checks (xlrd_probe.py).
 
+#include "spreadsheet/CellEntry.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QString>
@@ -65,6 +68,19 @@ inline ProbeResult Probe(const QStringList& args) {
   process.waitForFinished(120000);
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
           process.readAllStandardError()};
+}
+
+// A cell of "xlrd_probe.py values" ([row, col, type, value]) as the
+// server's Value get reads as text: a number in its plain decimal form.
+inline QString CellText(const QJsonArray& cell) {
+  return cell[2].toInt() == 2 ? QString::number(cell[3].toDouble(), 'g', 15) : cell[3].toString();
+}
+
+// What a text put into a cell reads back as: a text that reads as a number
+// comes back as that number's plain decimal form ("007" as "7").
+inline QString AsStored(const QString& put) {
+  const std::optional<double> number = NumberFromEntry(put);
+  return number ? QString::number(*number, 'g', 15) : put;
 }
 
 inline QJsonDocument ProbeJson(const QStringList& args) {

@@ -7,6 +7,8 @@
   xlrd_probe.py protection FILE               JSON: the PROTECT flag of every sheet, read from the records
   xlrd_probe.py foreign OUT                   writes a workbook with formats, merges, formulas, three sheets
   xlrd_probe.py offsets FILE                  every stream position the file holds points where it should
+  xlrd_probe.py formulas FILE                 JSON: every formula cell's tokens and its stored result, by "Sheet!A1"
+  xlrd_probe.py book OUT JSON                 writes a workbook with xlwt: {"Sheet": {"A1": 2, "B1": "=A1*2", ...}, ...}
   xlrd_probe.py rows FILE                     JSON: sheet 1's default row and each row's height and options
 Exit status 0 when the check holds; differences go to stdout.
 """
@@ -107,7 +109,7 @@ def streams(path):
     return found
 
 
-def compare(before_path, after_path, row):
+def compare(before_path, after_path, row, recalculated=()):
     before, after = open_book(before_path), open_book(after_path)
     problems = []
     if book_facts(before) != book_facts(after):
@@ -123,7 +125,8 @@ def compare(before_path, after_path, row):
         for key in b:
             if b[key] != a[key]:
                 if key == 'cells':
-                    gone = [k for k in b['cells'] if b['cells'][k] != a['cells'].get(k)]
+                    gone = [k for k in b['cells'] if b['cells'][k] != a['cells'].get(k)
+                            and (i,) + k not in recalculated]
                     extra = [k for k in a['cells'] if k not in b['cells'] and a['cells'][k][0] != xlrd.XL_CELL_EMPTY]
                     if gone or extra:
                         problems.append('sheet %d cells differ at %s' % (i + 1, (gone + extra)[:5]))
@@ -281,18 +284,108 @@ def foreign(out_path):
     return 0
 
 
+def cell_name(sheet, row, col):
+    letters = ''
+    col += 1
+    while col:
+        col, rest = divmod(col - 1, 26)
+        letters = chr(65 + rest) + letters
+    return '%s!%s%d' % (sheet, letters, row + 1)
+
+
+def stored_result(cell):
+    if cell.ctype == xlrd.XL_CELL_ERROR:
+        return {'t': 'e', 'v': xlrd.error_text_from_code.get(cell.value, '?')}
+    if cell.ctype == xlrd.XL_CELL_BOOLEAN:
+        return {'t': 'b', 'v': bool(cell.value)}
+    if cell.ctype == xlrd.XL_CELL_NUMBER:
+        return {'t': 'n', 'v': cell.value}
+    if cell.ctype == xlrd.XL_CELL_TEXT:
+        return {'t': 's', 'v': cell.value}
+    return {'t': 'empty'}
+
+
+def formulas(path):
+    """The formula records of every worksheet: their parsed-expression tokens
+    in hex (a cell of a shared formula as "shared <tokens of the shared
+    formula>"), with the result the file stores, as xlrd reads it."""
+    book = xlrd.open_workbook(path, on_demand=True)
+    mem = book.mem
+    out = {}
+    for index, pos in enumerate(book._sh_abs_posn):
+        sheet = book.sheet_by_index(index)
+        shared = {}  # (first row, first col) of a shared range -> its tokens
+        cells = []
+        depth = 0
+        while pos + 4 <= len(mem):
+            rtype, size = struct.unpack('<HH', mem[pos:pos + 4])
+            data = mem[pos + 4:pos + 4 + size]
+            pos += 4 + size
+            if rtype == 0x0809:
+                depth += 1
+            elif rtype == 0x000A:
+                depth -= 1
+                if depth == 0:
+                    break
+            elif rtype == 0x0006 and depth == 1:
+                row, col = struct.unpack('<HH', data[:4])
+                cce = struct.unpack('<H', data[20:22])[0]
+                cells.append((row, col, data[22:22 + cce]))
+            elif rtype == 0x04BC and depth == 1:
+                first_row, _, first_col = struct.unpack('<HHB', data[:5])
+                cce = struct.unpack('<H', data[8:10])[0]
+                shared[(first_row, first_col)] = data[10:10 + cce]
+        for row, col, tokens in cells:
+            if tokens[:1] == b'\x01' and len(tokens) == 5:
+                anchor = struct.unpack('<HH', tokens[1:5])
+                text = 'shared ' + shared.get(anchor, b'?').hex()
+            else:
+                text = tokens.hex()
+            result = stored_result(sheet.cell(row, col)) if row < sheet.nrows and col < sheet.row_len(row) else None
+            out[cell_name(sheet.name, row, col)] = {'tokens': text, 'result': result}
+    json.dump(out, sys.stdout, ensure_ascii=False)
+    return 0
+
+
+def book(out_path, spec):
+    """Sheets in the order given; a text starting with "=" is a formula
+    (xlwt stores no result with it)."""
+    import xlwt
+    out = xlwt.Workbook(encoding='utf-8')
+    sheets = json.loads(spec)
+    added = {name: out.add_sheet(name) for name in sheets}  # formulas may name later sheets
+    for name, cells in sheets.items():
+        sheet = added[name]
+        for ref, value in cells.items():
+            row, col = xlrd.xlsx.cell_name_to_rowx_colx(ref)
+            if isinstance(value, str) and value.startswith('='):
+                value = xlwt.Formula(value[1:])
+            sheet.write(row, col, value)
+    out.save(out_path)
+    return 0
+
+
 def main(argv):
     command = argv[1]
     if command == 'compare':
-        return compare(argv[2], argv[3], int(argv[4]))
+        # An optional fifth argument "s,r,c;s,r,c": formula cells (sheet, row,
+        # column, from 0) whose stored results may have been brought up to date.
+        recalculated = set()
+        if len(argv) > 5 and argv[5]:
+            recalculated = {tuple(int(x) for x in cell.split(',')) for cell in argv[5].split(';')}
+        return compare(argv[2], argv[3], int(argv[4]), recalculated)
     if command == 'values':
         return values(argv[2])
     if command == 'protection':
         return protection(argv[2])
     if command == 'foreign':
         return foreign(argv[2])
+    if command == 'book':
+        return book(argv[2], argv[3])
     if command == 'offsets':
         return offsets(argv[2])
+    if command == 'formulas':
+        return formulas(argv[2])
     if command == 'rows':
         return rows(argv[2])
     print('unknown command', command)
