@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build, the whole suite again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the serial tests under
-# ThreadSanitizer, and the fuzz targets for a bounded time.
+# ThreadSanitizer, and the fuzz targets for a bounded time; then builds the
+# Release build as the Debian package and checks the package.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -33,4 +34,10 @@ fi
 if [ -x "$top/scripts/run-fuzzers.sh" ]; then
   "$top/scripts/run-fuzzers.sh" "$top/build/fuzz"
 fi
+# The Release build, made once as the Debian package, and the package's checks.
+pkglog=$(mktemp)
+"$top/scripts/build-package.sh" | tee "$pkglog"
+deb=$(tail -n 1 "$pkglog")
+rm -f "$pkglog"
+"$top/scripts/check-package.sh" "$deb"
 echo "=== all tests passed"
