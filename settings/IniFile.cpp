@@ -1,8 +1,6 @@
 #include "settings/IniFile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 
 #include <optional>
@@ -147,8 +145,6 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
     lines.push_back({keyLine, eol});
   }
 
-  // The per-user settings folder may not exist before the first write.
-  QDir().mkpath(QFileInfo(path_).absolutePath());
   QSaveFile out(path_);
   if (!out.open(QIODevice::WriteOnly)) throw ESettingsWriteError(path_);
   for (const Line& l : lines) {

@@ -3,11 +3,10 @@
 //
 // Section and key names match without regard to case, absent keys yield the
 // caller's default, values are read up to 2047 characters, writes replace a value
-// in place and create the file (and its folder), the section and the key as
-// needed. The file is opened for each single read or write and closed straight
-// after; nothing is cached. A write replaces the whole file atomically (temporary
-// file in the same folder, then rename), so a crash never leaves half a settings
-// file.
+// in place and create the file, the section and the key as needed. The file is
+// opened for each single read or write and closed straight after; nothing is
+// cached. A write replaces the whole file atomically (temporary file in the same
+// folder, then rename), so a crash never leaves half a settings file.
 
 #include <QString>
 #include <stdexcept>

@@ -52,6 +52,9 @@ QString CurrentSettingsFilePath() {
   if (decidedFor != exePath || decided.isEmpty()) {
     decided = ChooseSettingsFile(exePath, ProcessSettingsEnvironment());
     decidedFor = exePath;
+    // The per-user folder may not exist yet; the settings store only makes
+    // files. Should this fail, the first write reports the file it could not write.
+    QDir().mkpath(QFileInfo(decided).absolutePath());
   }
   return decided;
 }

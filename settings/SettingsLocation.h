@@ -32,5 +32,6 @@ QString UserSettingsFolder(const SettingsEnvironment& env);
 QString ChooseSettingsFile(const QString& exePath, const SettingsEnvironment& env);
 
 // The running program's settings file, chosen once per executable path (tests
-// that act as another executable get their own choice).
+// that act as another executable get their own choice); a per-user folder that
+// does not exist yet is made then.
 QString CurrentSettingsFilePath();

@@ -1,8 +1,6 @@
 #include "settings/IniFile.h"
 #include "TempDir.h"
 
-#include <QDir>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -73,21 +71,6 @@ TEST(IniFile, FailedWriteRaisesWithFullPathAndLeavesNothingBehind) {
     EXPECT_EQ(std::string(e.what()), ("Unable to write to " + tmp.Path("s.ini")).toStdString());
   }
   EXPECT_EQ(QDir(tmp.Path()).entryList(QDir::Files).size(), 0) << "no temporary file may remain";
-}
-
-TEST(IniFile, FirstWriteCreatesAMissingFolder) {
-  TempDir tmp;
-  IniFile ini(tmp.Path("config/CellfeedWizard/s.ini"));
-  EXPECT_EQ(ini.ReadInteger("Main", "PortNo", 0), 0);
-  ini.WriteInteger("Main", "PortNo", 5);
-  EXPECT_EQ(tmp.Read("config/CellfeedWizard/s.ini"), "[Main]\nPortNo=5\n");
-}
-
-TEST(IniFile, FolderThatCannotBeMadeFailsTheWrite) {
-  TempDir tmp;
-  tmp.Write("plain-file", "x");  // a file stands where the folder should be
-  IniFile ini(tmp.Path("plain-file/CellfeedWizard/s.ini"));
-  EXPECT_THROW(ini.WriteInteger("Main", "PortNo", 5), ESettingsWriteError);
 }
 
 TEST(ProfileInteger, DecimalHexAndGarbage) {

@@ -77,15 +77,33 @@ TEST(FolderWritable, TriesARealFileAndLeavesNothingBehind) {
   EXPECT_FALSE(FolderWritable("/proc")) << "a file system that takes no new files";
 }
 
-TEST(SettingsPlace, UnwritableFolderSendsTheFirstWriteToTheUserFolder) {
+TEST(SettingsPlace, RealWritabilityTestDecides) {
   TempDir tmp;
   tmp.Write("plain-file", "x");
   SettingsEnvironment env = ProcessSettingsEnvironment();
   env.xdgConfigHome = tmp.Path("xdg");
-  const QString file = ChooseSettingsFile(tmp.Path("plain-file/OrvaneCellfeedWizard"), env);
-  ASSERT_EQ(file, tmp.Path("xdg/CellfeedWizard/OrvaneSettings.ini"));
+  EXPECT_EQ(ChooseSettingsFile(tmp.Path("plain-file/OrvaneCellfeedWizard"), env),
+            tmp.Path("xdg/CellfeedWizard/OrvaneSettings.ini"));
+  EXPECT_EQ(ChooseSettingsFile(tmp.Path("OrvaneCellfeedWizard"), env), tmp.Path("OrvaneSettings.ini"));
+}
+
+TEST(SettingsPlace, RunningProgramChoosesOnceAndMakesTheUserFolder) {
+  TempDir tmp;
+  tmp.Write("plain-file", "x");
+  const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", tmp.Path("xdg").toLocal8Bit());
+  RunContext::OverrideForTesting(tmp.Path("plain-file/OrvaneCellfeedWizard"), {});
+  const QString file = CurrentSettingsFilePath();
+  EXPECT_EQ(file, tmp.Path("xdg/CellfeedWizard/OrvaneSettings.ini"));
+  EXPECT_TRUE(QFileInfo(tmp.Path("xdg/CellfeedWizard")).isDir());
   IniFile(file).WriteString("MAIN", "ScanMode", "SINGLE");
   EXPECT_EQ(tmp.Read("xdg/CellfeedWizard/OrvaneSettings.ini"), "[MAIN]\nScanMode=SINGLE\n");
+  // Decided once: a later change of the environment does not move the file.
+  qputenv("XDG_CONFIG_HOME", tmp.Path("elsewhere").toLocal8Bit());
+  EXPECT_EQ(CurrentSettingsFilePath(), file);
+  RunContext::OverrideForTesting({}, {});
+  if (savedXdg.isNull()) qunsetenv("XDG_CONFIG_HOME");
+  else qputenv("XDG_CONFIG_HOME", savedXdg);
 }
 
 // ---- the probe program, started as a user would start it ----
