@@ -69,17 +69,29 @@ std::shared_ptr<DeliveryState> TApdNotifyWindow::PostDelivery(uint16_t code, uin
 
 void TApdNotifyWindow::Post(uint16_t code, uint32_t second, uint32_t third) { PostDelivery(code, second, third); }
 
-void TApdNotifyWindow::Deliver(uint16_t code, uint32_t second, uint32_t third,
+void TApdNotifyWindow::Dispose(TApdNotifyWindow* window) {
+  if (!window) return;
+  if (window->depth_ == 0) {
+    delete window;
+  } else {
+    window->disposed_ = true;  // event() frees it when the last call returns
+  }
+}
+
+bool TApdNotifyWindow::Deliver(uint16_t code, uint32_t second, uint32_t third,
                                std::chrono::milliseconds timeout) {
   if (QThread::currentThread() == thread()) {
     procedure_(code, second, third);
-    return;
+    return true;
   }
   const std::shared_ptr<DeliveryState> state = PostDelivery(code, second, third);
   std::unique_lock guard(state->lock);
   if (!state->finished.wait_for(guard, timeout, [&] { return state->done; }) && !state->started) {
     state->abandoned = true;
+    ++stale_;  // under the delivery's lock: the drop in event() cannot come first
+    return false;
   }
+  return true;
 }
 
 bool TApdNotifyWindow::event(QEvent* e) {
@@ -91,9 +103,13 @@ bool TApdNotifyWindow::event(QEvent* e) {
   {
     std::lock_guard guard(state->lock);
     if (state->abandoned) {
+      --stale_;
       ++dropped_;
       return true;
     }
+    // Nobody waits for a disposed endpoint (its dispatcher is gone); what
+    // still reaches it belongs to a port that has moved on.
+    if (disposed_) return true;
     state->started = true;
     code = state->code;
     second = state->second;
@@ -107,5 +123,9 @@ bool TApdNotifyWindow::event(QEvent* e) {
     state->done = true;
   }
   state->finished.notify_all();
+  // Disposed while a call was on the stack: free it now that the last one
+  // has returned. Nothing touches this object after event() returns (QObject
+  // frees itself the same way on a deferred delete).
+  if (disposed_ && depth_ == 0) delete this;
   return true;
 }

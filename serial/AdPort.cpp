@@ -54,7 +54,7 @@ TApdCustomComPort::~TApdCustomComPort() {
     if (notifyWindow_) dispatcher_->RemoveWindowHandler(notifyWindow_.get());
     dispatcher_.reset();
   }
-  notifyWindow_.reset();
+  notifyWindow_.reset();  // freed once no handler runs in it
 }
 
 int32_t TApdCustomComPort::Check(int32_t code) const { return CheckResult(code, loading_); }
@@ -138,21 +138,28 @@ void TApdCustomComPort::DoOpen() {
     SetRS485Mode(rs485Mode_);
     forceApply_ = false;
     open_ = true;
-    notifyWindow_ = std::make_unique<TApdNotifyWindow>(&TApdCustomComPort::NotifyProcedure);
+    notifyWindow_.reset(new TApdNotifyWindow(&TApdCustomComPort::NotifyProcedure));
     dispatcher_->AddWindowHandler(notifyWindow_.get());
-    if (restoreTriggers_) {
-      dispatcher_->RestoreTriggers(savedTriggers_);
-      restoreTriggers_ = false;
-    }
+    if (restoreTriggers_) dispatcher_->RestoreTriggers(savedTriggers_);
+    // Part of the open: a port whose open handler failed is not open.
+    if (onPortOpen_) onPortOpen_(*this);
   } catch (...) {
-    forceApply_ = false;
-    open_ = false;
-    linkState_ = lsClosed;
-    dispatcher_.reset();
-    notifyWindow_.reset();
+    AbandonOpen();
     throw;
   }
-  if (onPortOpen_) onPortOpen_(*this);
+  // Only now: a failed open leaves the saved triggers for the next one.
+  if (linkState_ == lsOpen) restoreTriggers_ = false;
+}
+
+void TApdCustomComPort::AbandonOpen() {
+  forceApply_ = false;
+  open_ = false;
+  // Set first: a delivery that runs while the dispatcher stops finds the
+  // port closed and drops its bytes.
+  linkState_ = lsClosed;
+  if (dispatcher_ && notifyWindow_) dispatcher_->RemoveWindowHandler(notifyWindow_.get());
+  dispatcher_.reset();
+  notifyWindow_.reset();
 }
 
 void TApdCustomComPort::DoClose() {
@@ -188,13 +195,9 @@ void TApdCustomComPort::DoClose() {
 void TApdCustomComPort::FinishClose() {
   if (dispatcher_ && notifyWindow_) dispatcher_->RemoveWindowHandler(notifyWindow_.get());
   dispatcher_.reset();  // waits for the workers, letting pending deliveries run
-  // The endpoint may be on the stack (a handler closed the port): then the
-  // event loop frees it.
-  if (notifyWindow_ && notifyWindow_->Busy()) {
-    notifyWindow_.release()->deleteLater();
-  } else {
-    notifyWindow_.reset();
-  }
+  // A handler that closed the port may still be running in the endpoint
+  // (even a modal loop); it is freed when that handler returns.
+  notifyWindow_.reset();
   linkState_ = lsClosed;
   open_ = false;
 }

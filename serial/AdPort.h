@@ -9,9 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "serial/AdNotify.h"
 #include "serial/AwUser.h"
-
-class TApdNotifyWindow;
 
 enum TDeviceLayer { dlWin32, dlWinsock };
 enum TParity { pNone, pOdd, pEven, pMark, pSpace };
@@ -161,6 +160,8 @@ class TApdCustomComPort : public TApdBaseComponent {
   bool AnyTriggerEvent() const;
   void TriggerEventsChanged();
   void DoOpen();
+  // Undoes a DoOpen that failed part-way: no dispatcher, port closed.
+  void AbandonOpen();
   void DoClose();
   void FinishClose();
   void OnClosingMessage();
@@ -217,7 +218,7 @@ class TApdCustomComPort : public TApdBaseComponent {
   int threadBoost_ = 0;
   TLinkState linkState_ = lsClosed;
   std::unique_ptr<TApdBaseDispatcher> dispatcher_;
-  std::unique_ptr<TApdNotifyWindow> notifyWindow_;
+  TApdNotifyWindow::Owner notifyWindow_;
   TSavedTriggers savedTriggers_;
   bool restoreTriggers_ = false;
   bool reopenPending_ = false;

@@ -68,6 +68,8 @@ int OsErrorForOpen(int err) {
     case ENXIO:
     case ENOTDIR:
     case ENOTTY:
+    // A /dev/ttyS node with no UART behind it refuses the open this way.
+    case EIO:
       return 2;
     case EBUSY:
     case EWOULDBLOCK:

@@ -19,7 +19,7 @@ int OpenSerialDevice(const std::string& path, int& osError);
 void CloseSerialDevice(int fd);
 
 // Maps the errno of a failed open to the number the dispatcher reports as
-// minus its result: 2 no such device, 5 held by another opener,
+// minus its result: 2 no such device (EIO included), 5 held by another opener,
 // 2013 permission denied; other numbers keep their system meaning.
 int OsErrorForOpen(int err);
 

@@ -416,3 +416,78 @@ uint8_t TApdBaseDispatcher::LineErrors() {
   std::lock_guard state(StateLock);
   return LineErrorBits;
 }
+
+// ---- recorders --------------------------------------------------------------
+
+// The recorders keep no lock of their own; StateLock is recursive, so the
+// call sites that already hold it pay little.
+void TApdBaseDispatcher::RecordTrace(char kind, uint8_t byte) {
+  std::lock_guard state(StateLock);
+  Trace.Add(kind, byte);
+}
+
+void TApdBaseDispatcher::RecordLog(uint8_t type, uint8_t subtype, uint32_t value,
+                                   const uint8_t* data, size_t n) {
+  std::lock_guard state(StateLock);
+  Log.Add(type, subtype, value, data, n);
+}
+
+int TApdBaseDispatcher::StartTracing(uint32_t capacity) {
+  std::lock_guard state(StateLock);
+  return Trace.Start(capacity);
+}
+
+void TApdBaseDispatcher::StopTracing() {
+  std::lock_guard state(StateLock);
+  Trace.Stop();
+}
+
+void TApdBaseDispatcher::PauseTracing() {
+  std::lock_guard state(StateLock);
+  Trace.Pause();
+}
+
+void TApdBaseDispatcher::ResumeTracing() {
+  std::lock_guard state(StateLock);
+  Trace.Resume();
+}
+
+void TApdBaseDispatcher::ClearTracing() {
+  std::lock_guard state(StateLock);
+  Trace.Clear();
+}
+
+int TApdBaseDispatcher::DumpTrace(const std::string& file, bool append, bool allHex, bool inHex) {
+  std::lock_guard state(StateLock);
+  return Trace.Dump(file, append, allHex, inHex);
+}
+
+int TApdBaseDispatcher::StartLogging(uint32_t size) {
+  std::lock_guard state(StateLock);
+  return Log.Start(size);
+}
+
+void TApdBaseDispatcher::StopLogging() {
+  std::lock_guard state(StateLock);
+  Log.Stop();
+}
+
+void TApdBaseDispatcher::PauseLogging() {
+  std::lock_guard state(StateLock);
+  Log.Pause();
+}
+
+void TApdBaseDispatcher::ResumeLogging() {
+  std::lock_guard state(StateLock);
+  Log.Resume();
+}
+
+void TApdBaseDispatcher::ClearLogging() {
+  std::lock_guard state(StateLock);
+  Log.Clear();
+}
+
+int TApdBaseDispatcher::DumpLog(const std::string& file, bool append, bool allHex, bool inHex) {
+  std::lock_guard state(StateLock);
+  return Log.Dump(file, append, allHex, inHex, ComName());
+}

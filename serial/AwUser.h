@@ -99,12 +99,18 @@ struct TDeviceStatus {
 
 // The receiving end of a window handler: runs the notification's handler on
 // its own thread and lets the dispatcher thread wait for it at most
-// `timeout`. Returns once the handler has finished or the time is up.
+// `timeout`.
 class INotifyTarget {
  public:
   virtual ~INotifyTarget() = default;
-  virtual void Deliver(uint16_t code, uint32_t second, uint32_t third,
+  // Returns once the handler has finished or the time is up: true when the
+  // handler ran or is running, false when it had not started (the target
+  // then drops the delivery when it gets to it).
+  virtual bool Deliver(uint16_t code, uint32_t second, uint32_t third,
                        std::chrono::milliseconds timeout) = 0;
+  // True while a delivery that was given up before it started still waits
+  // in the target's queue: its thread is still busy elsewhere.
+  virtual bool Backlogged() const { return false; }
 };
 
 using TApdNotifyProc = std::function<void(uint16_t code, uint32_t second, uint32_t third)>;
@@ -242,7 +248,9 @@ class TApdBaseDispatcher {
   bool CheckTimerTriggers();
   bool CheckStatusTriggers();
   void RunStatusTriggerLoop();
-  bool RunHandlers(uint16_t code, uint32_t second, uint16_t triggerHandle);
+  // `missed` (when given) is set when a window's delivery was given up
+  // before its handler started: nobody saw the notification.
+  bool RunHandlers(uint16_t code, uint32_t second, uint16_t triggerHandle, bool* missed = nullptr);
   void RefreshModemBits();
   void AccumulateLineErrors();
 
@@ -357,7 +365,12 @@ class TApdBaseDispatcher {
   std::thread::id StopperThread;
 
  private:
-  bool DeliverToWindow(size_t index, uint16_t code, uint32_t second, uint32_t third);
+  // False past the end of the list; `missed` as for RunHandlers.
+  bool DeliverToWindow(size_t index, uint16_t code, uint32_t second, uint32_t third, bool& missed);
+  bool WindowsBacklogged();
+  // A data-available notification reached a handler: the waiting bytes
+  // count as reported up to `head`.
+  void MarkNotified(uint32_t head);
   // 1 called, 0 skipped (removed), -1 past the end of the list.
   int CallProc(std::vector<std::shared_ptr<ProcEntry>>& list, size_t index, uint16_t code,
                uint32_t second, uint32_t third);

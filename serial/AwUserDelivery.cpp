@@ -1,6 +1,6 @@
 // TApdBaseDispatcher, second half: the rings, triggers, handler lists and
-// notification delivery (the first half, AwUser.cpp, opens, closes and sets
-// the line).
+// notification delivery (the first half, AwUser.cpp, opens, closes, sets the
+// line and runs the recorders).
 #include <algorithm>
 #include <cstring>
 
@@ -250,15 +250,32 @@ bool TApdBaseDispatcher::CheckAvail() {
     threshold = Triggers.AvailThreshold;
   }
   if (threshold == 0 || arrived == 0 || n < threshold) return false;
+  // The user-interface thread has not yet come back for a notification it
+  // missed: another would only wait out the time again. The bytes stay
+  // unreported and are raised on a cycle after it is free.
+  if (WindowsBacklogged()) return false;
   {
     std::lock_guard state(StateLock);
     RecordLog(2, 5, n, nullptr, 0);
   }
-  const bool result = RunHandlers(TriggerAvailMsg, n, 0);
+  bool missed = false;
+  const bool result = RunHandlers(TriggerAvailMsg, n, 0, &missed);
+  // Nobody saw them: they must not wait for a later byte.
+  if (missed) return false;
+  MarkNotified(head);
+  return result;
+}
+
+void TApdBaseDispatcher::MarkNotified(uint32_t head) {
   std::lock_guard recv(RecvLock);
   NotifiedHead = head;
   ArrivedSinceNotify = 0;
-  return result;
+}
+
+bool TApdBaseDispatcher::WindowsBacklogged() {
+  std::lock_guard state(StateLock);
+  return std::any_of(WindowHandlers.begin(), WindowHandlers.end(),
+                     [](const WindowEntry& e) { return !e.Removed && e.Window->Backlogged(); });
 }
 
 bool TApdBaseDispatcher::ScanDataTriggers(bool& handled) {
@@ -290,10 +307,9 @@ bool TApdBaseDispatcher::ScanDataTriggers(bool& handled) {
   }
   handled = true;
   if (threshold > 0 && before >= threshold && matchStart != notified) {
-    RunHandlers(TriggerAvailMsg, before, 0);
-    std::lock_guard recv(RecvLock);
-    NotifiedHead = matchStart;
-    ArrivedSinceNotify = 0;
+    bool missed = false;
+    RunHandlers(TriggerAvailMsg, before, 0, &missed);
+    if (!missed) MarkNotified(matchStart);
   }
   // Last registered first.
   for (auto it = MatchedScratch.rbegin(); it != MatchedScratch.rend() && !closePending_; ++it) {
@@ -466,7 +482,7 @@ int TApdBaseDispatcher::CallProc(std::vector<std::shared_ptr<ProcEntry>>& list, 
 }
 
 bool TApdBaseDispatcher::DeliverToWindow(size_t index, uint16_t code, uint32_t second,
-                                         uint32_t third) {
+                                         uint32_t third, bool& missed) {
   INotifyTarget* window;
   {
     std::lock_guard state(StateLock);
@@ -474,11 +490,15 @@ bool TApdBaseDispatcher::DeliverToWindow(size_t index, uint16_t code, uint32_t s
     if (WindowHandlers[index].Removed) return true;
     window = WindowHandlers[index].Window;
   }
-  window->Deliver(code, second, third, kDeliveryTimeout);
+  if (!window->Deliver(code, second, third, kDeliveryTimeout)) missed = true;
   return true;
 }
 
-bool TApdBaseDispatcher::RunHandlers(uint16_t code, uint32_t second, uint16_t triggerHandle) {
+bool TApdBaseDispatcher::RunHandlers(uint16_t code, uint32_t second, uint16_t triggerHandle,
+                                     bool* missed) {
+  bool missedLocal = false;
+  bool& anyMissed = missed ? *missed : missedLocal;
+  anyMissed = false;
   if (!NotifyWanted) return true;
   bool toWindows;
   {
@@ -523,7 +543,7 @@ bool TApdBaseDispatcher::RunHandlers(uint16_t code, uint32_t second, uint16_t tr
   if (toWindows) {
     for (size_t i = 0; !closed; ++i) {
       resetPeek();
-      if (!DeliverToWindow(i, code, second, third)) break;
+      if (!DeliverToWindow(i, code, second, third, anyMissed)) break;
       afterCall();
     }
   }
@@ -550,79 +570,4 @@ bool TApdBaseDispatcher::RunHandlers(uint16_t code, uint32_t second, uint16_t tr
     UpdateNotifyFlags(0);
   }
   return result;
-}
-
-// ---- recorders --------------------------------------------------------------
-
-// The recorders keep no lock of their own; StateLock is recursive, so the
-// call sites that already hold it pay little.
-void TApdBaseDispatcher::RecordTrace(char kind, uint8_t byte) {
-  std::lock_guard state(StateLock);
-  Trace.Add(kind, byte);
-}
-
-void TApdBaseDispatcher::RecordLog(uint8_t type, uint8_t subtype, uint32_t value,
-                                   const uint8_t* data, size_t n) {
-  std::lock_guard state(StateLock);
-  Log.Add(type, subtype, value, data, n);
-}
-
-int TApdBaseDispatcher::StartTracing(uint32_t capacity) {
-  std::lock_guard state(StateLock);
-  return Trace.Start(capacity);
-}
-
-void TApdBaseDispatcher::StopTracing() {
-  std::lock_guard state(StateLock);
-  Trace.Stop();
-}
-
-void TApdBaseDispatcher::PauseTracing() {
-  std::lock_guard state(StateLock);
-  Trace.Pause();
-}
-
-void TApdBaseDispatcher::ResumeTracing() {
-  std::lock_guard state(StateLock);
-  Trace.Resume();
-}
-
-void TApdBaseDispatcher::ClearTracing() {
-  std::lock_guard state(StateLock);
-  Trace.Clear();
-}
-
-int TApdBaseDispatcher::DumpTrace(const std::string& file, bool append, bool allHex, bool inHex) {
-  std::lock_guard state(StateLock);
-  return Trace.Dump(file, append, allHex, inHex);
-}
-
-int TApdBaseDispatcher::StartLogging(uint32_t size) {
-  std::lock_guard state(StateLock);
-  return Log.Start(size);
-}
-
-void TApdBaseDispatcher::StopLogging() {
-  std::lock_guard state(StateLock);
-  Log.Stop();
-}
-
-void TApdBaseDispatcher::PauseLogging() {
-  std::lock_guard state(StateLock);
-  Log.Pause();
-}
-
-void TApdBaseDispatcher::ResumeLogging() {
-  std::lock_guard state(StateLock);
-  Log.Resume();
-}
-
-void TApdBaseDispatcher::ClearLogging() {
-  std::lock_guard state(StateLock);
-  Log.Clear();
-}
-
-int TApdBaseDispatcher::DumpLog(const std::string& file, bool append, bool allHex, bool inHex) {
-  std::lock_guard state(StateLock);
-  return Log.Dump(file, append, allHex, inHex, ComName());
 }

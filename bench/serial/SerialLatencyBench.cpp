@@ -56,12 +56,13 @@ bench::Figures FloorRun(size_t count, int gapUs) {
 class ReadingTarget : public INotifyTarget {
  public:
   ReadingTarget(TApdBaseDispatcher& d, bench::LatencyRun& run) : d_(d), run_(run) {}
-  void Deliver(uint16_t code, uint32_t count, uint32_t, std::chrono::milliseconds) override {
-    if (code != TriggerAvailMsg) return;
+  bool Deliver(uint16_t code, uint32_t count, uint32_t, std::chrono::milliseconds) override {
+    if (code != TriggerAvailMsg) return true;
     uint8_t b;
     size_t got = 0;
     for (uint32_t i = 0; i < count; ++i) got += d_.ReadByte(b) == 0 ? 1 : 0;
     run_.Received(got);
+    return true;
   }
 
  private:

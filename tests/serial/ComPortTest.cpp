@@ -8,6 +8,8 @@
 
 #include <QFile>
 
+#include <stdexcept>
+
 #include "PortTestKit.h"
 #include "serial/AdExcept.h"
 
@@ -96,7 +98,7 @@ TEST_F(ComPort, SettingTheNumberWhileClosedDoesNotOpenButAnEmptyWriteDoes) {
   ASSERT_NE(port.Dispatcher(), nullptr);
   EXPECT_EQ(port.Dispatcher()->ComName(), "COM5");
   port.WriteString("@");
-  EXPECT_EQ(a.Read(1, 2s), std::vector<uint8_t>{'@'});
+  EXPECT_EQ(a.Read(1, 10s), std::vector<uint8_t>{'@'});
 }
 
 TEST_F(ComPort, SameNumberAgainDoesNothing) {
@@ -117,7 +119,7 @@ TEST_F(ComPort, ChangingTheNumberWhileOpenWritesBothFilesAndRecordingGoesOn) {
   port.SetTracing(tlOn);
   port.SetLogging(tlOn);
   port.WriteString("AB");
-  ASSERT_EQ(a.Read(2, 2s).size(), 2u);
+  ASSERT_EQ(a.Read(2, 10s).size(), 2u);
   port.SetComNumber(6);
   EXPECT_EQ(scratch.ReadFile("APD.TRC"), "Transmit: \nAB");
   const std::string firstLog = scratch.ReadFile("APD.LOG");
@@ -127,7 +129,7 @@ TEST_F(ComPort, ChangingTheNumberWhileOpenWritesBothFilesAndRecordingGoesOn) {
   EXPECT_EQ(port.Tracing(), tlOn);
   EXPECT_EQ(port.Logging(), tlOn);
   port.WriteString("CD");
-  ASSERT_EQ(b.Read(2, 2s).size(), 2u);
+  ASSERT_EQ(b.Read(2, 10s).size(), 2u);
   port.SetOpen(false);
   EXPECT_EQ(scratch.ReadFile("APD.TRC"), "Transmit: \nCD");  // only what the new port recorded
   EXPECT_NE(scratch.ReadFile("APD.LOG").find("Device: COM6"), std::string::npos);
@@ -146,7 +148,7 @@ TEST_F(ComPort, DestroyingTheOpenComponentWritesBothFiles) {
     handler.Install(local);
     local.WriteString("hi");
     a.Write("AB C");
-    ASSERT_TRUE(PumpUntil([&] { return handler.received.size() == 4; }, 3s));
+    ASSERT_TRUE(PumpUntil([&] { return handler.received.size() == 4; }, 10s));
   }
   const std::string trace = scratch.ReadFile("APD.TRC");
   EXPECT_EQ(trace, "Transmit: \nhi\r\n\nReceive: \nAB[20]C");
@@ -243,6 +245,48 @@ TEST_F(ComPort, OpenErrorsAreRaisedAndLeaveThePortClosed) {
   EXPECT_THROW(port.WriteString("x"), ENullApi);
 }
 
+TEST_F(ComPort, PortNodeWithoutADeviceIsReportedAsMissing) {
+  LockedPty node;
+  scratch.Map(7, node.Path());
+  port.SetComNumber(7);
+  try {
+    port.WriteString("x");
+    FAIL() << "opened a node with no device behind it";
+  } catch (const EBadId& e) {
+    EXPECT_STREQ(e.what(), "ie_BadId - Specified comport doesn't exist");
+  }
+  EXPECT_EQ(port.LinkState(), lsClosed);
+}
+
+// The open handler is part of the open: when it fails the port is not left
+// open (another opener gets the device) and the error reaches the caller.
+TEST_F(ComPort, FailingOpenHandlerLeavesThePortClosed) {
+  port.SetComNumber(5);
+  ReadingHandler h;
+  h.Install(port);
+  int opens = 0;
+  port.SetOnPortOpen([&](TApdCustomComPort&) {
+    if (++opens == 1) throw std::runtime_error("open handler failed");
+  });
+  EXPECT_THROW(port.WriteString("lost"), std::runtime_error);
+  EXPECT_EQ(port.LinkState(), lsClosed);
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(port.Dispatcher(), nullptr);
+  {
+    TApdComPort other;
+    other.SetComNumber(5);
+    EXPECT_NO_THROW(other.WriteString(""));
+    EXPECT_EQ(other.LinkState(), lsOpen);
+  }
+  EXPECT_TRUE(a.Read(4, 200ms).empty());  // the failed call sent nothing
+  port.WriteString("sent");  // the next use opens it again
+  EXPECT_EQ(port.LinkState(), lsOpen);
+  EXPECT_EQ(opens, 2);
+  EXPECT_EQ(a.Read(4, 10s), (std::vector<uint8_t>{'s', 'e', 'n', 't'}));
+  a.Write("K");
+  ASSERT_TRUE(PumpUntil([&] { return h.received == "K"; }, 10s));
+}
+
 TEST_F(ComPort, PermissionDeniedNamesTheDevice) {
   ASSERT_EQ(::chmod(a.Path().c_str(), 0600), 0);
   ASSERT_EQ(::chmod(scratch.Path(".").c_str(), 0755), 0);  // the settings file maps COM5
@@ -273,7 +317,7 @@ TEST_F(ComPort, ReadAndWriteOutsideHandlersFollowTheRing) {
   EXPECT_THROW(port.WriteString("x"), ECommNotOpen);
   port.SetOpen(true);
   a.Write("Q");
-  ASSERT_TRUE(PumpUntil([&] { return port.Dispatcher()->RecvCount() == 1; }, 2s));
+  ASSERT_TRUE(PumpUntil([&] { return port.Dispatcher()->RecvCount() == 1; }, 10s));
   EXPECT_EQ(port.ReadChar(), 'Q');
   EXPECT_THROW(port.ReadChar(), EBufferIsEmpty);
   EXPECT_THROW(port.WriteString(std::string(5000, 'x')), EOutputBufferTooSmall);

@@ -36,6 +36,16 @@ class PortDelivery : public ::testing::Test {
   TApdComPort port;
 };
 
+// Keeps the thread busy (no events run) until pred() holds or the time is up.
+bool WaitBusy(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return pred();
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
 // Calls `act` on the modal widget of type W once one is shown.
 template <typename W>
 void WhenModal(std::function<void(W&)> act) {
@@ -58,7 +68,7 @@ TEST_F(PortDelivery, HandlerRunsOnTheUserInterfaceThreadWithTheCount) {
   ReadingHandler h;
   h.Install(port);
   a.Write("K");
-  ASSERT_TRUE(PumpUntil([&] { return h.received == "K"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return h.received == "K"; }, 10s));
   EXPECT_EQ(h.counts, std::vector<uint16_t>{1});
 }
 
@@ -67,16 +77,16 @@ TEST_F(PortDelivery, ClearedHandlerLeavesBytesWaitingAndTheNextByteReportsAll) {
   ReadingHandler h;
   h.Install(port);
   a.Write("1");
-  ASSERT_TRUE(PumpUntil([&] { return h.received == "1"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return h.received == "1"; }, 10s));
   port.SetOnTriggerAvail(nullptr);
   a.Write("234");
-  ASSERT_TRUE(PumpUntil([&] { return port.Dispatcher()->RecvCount() == 3; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return port.Dispatcher()->RecvCount() == 3; }, 10s));
   PumpFor(150ms);
   h.Install(port);
   PumpFor(150ms);
   EXPECT_EQ(h.counts.size(), 1u);  // nothing until a new byte arrives
   a.Write("5");
-  ASSERT_TRUE(PumpUntil([&] { return h.received == "12345"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return h.received == "12345"; }, 10s));
   EXPECT_EQ(h.counts, (std::vector<uint16_t>{1, 4}));
 }
 
@@ -101,7 +111,7 @@ TEST_F(PortDelivery, HandlerChangingTheNumberSeesNothingUntilTheCloseCompletes) 
   port.WriteString("new");
   EXPECT_EQ(port.LinkState(), lsOpen);
   EXPECT_EQ(port.Dispatcher()->ComName(), "COM6");
-  EXPECT_EQ(b.Read(3, 2s), (std::vector<uint8_t>{'n', 'e', 'w'}));
+  EXPECT_EQ(b.Read(3, 10s), (std::vector<uint8_t>{'n', 'e', 'w'}));
 }
 
 // A handler that shows a modal box is no longer waited for after 3000 ms;
@@ -135,7 +145,7 @@ TEST_F(PortDelivery, ModalBoxInAHandlerIsReenteredAndNoByteIsLostOrRepeated) {
   EXPECT_EQ(received, "firstmore");
   EXPECT_EQ(maxDepth, 2);
   a.Write("!");
-  ASSERT_TRUE(PumpUntil([&] { return received == "firstmore!"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return received == "firstmore!"; }, 10s));
 }
 
 TEST_F(PortDelivery, EscapingExceptionIsShownAndDeliveryGoesOn) {
@@ -147,26 +157,54 @@ TEST_F(PortDelivery, EscapingExceptionIsShownAndDeliveryGoesOn) {
     if (received == "a") cp.ReadChar();  // one more than Count: Buffer is empty
   });
   a.Write("a");
-  ASSERT_TRUE(PumpUntil([&] { return !responder.boxes.empty(); }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return !responder.boxes.empty(); }, 10s));
   EXPECT_EQ(responder.boxes[0].kind, MessageKind::Exception);
   EXPECT_EQ(responder.boxes[0].text, "Buffer is empty.");
   EXPECT_EQ(port.LinkState(), lsOpen);
   a.Write("b");
-  ASSERT_TRUE(PumpUntil([&] { return received == "ab"; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return received == "ab"; }, 10s));
+}
+
+// The user-interface thread is busy past the dispatcher's wait (a slow save)
+// when a record arrives, so its delivery is given up before it starts. Once
+// the thread is free the record is reported, whole and once, with no later
+// byte to bring it.
+TEST_F(PortDelivery, RecordArrivingWhileTheThreadIsBusyIsReportedOnceItIsFree) {
+  OpenOn5();
+  ReadingHandler h;
+  h.Install(port);
+  const std::string record = "S0001~ABCDE\r\n";
+  a.Write(record);
+  // Busy without running the event loop until the dispatcher gave up.
+  TApdBaseDispatcher* d = port.Dispatcher();
+  ASSERT_TRUE(WaitBusy([&] { return d->HandlersRunning(); }, 5s));
+  ASSERT_TRUE(WaitBusy([&] { return !d->HandlersRunning(); }, 10s));
+  EXPECT_TRUE(h.counts.empty());
+  ASSERT_TRUE(PumpUntil([&] { return h.received == record; }, 10s));
+  PumpFor(200ms);
+  EXPECT_EQ(h.received, record);
+  EXPECT_EQ(h.counts, std::vector<uint16_t>{static_cast<uint16_t>(record.size())});
+  EXPECT_EQ(d->RecvCount(), 0u);
 }
 
 TEST_F(PortDelivery, LateDeliveryIsDroppedWhenItArrives) {
   // A delivery whose waiter gave up before it started must not run.
   int calls = 0;
-  TApdNotifyWindow window([&](uint16_t, uint32_t, uint32_t) { ++calls; });
-  std::thread dispatcher([&] { window.Deliver(TriggerAvailMsg, 1, 0, 20ms); });
+  const TApdNotifyWindow::Owner window(
+      new TApdNotifyWindow([&](uint16_t, uint32_t, uint32_t) { ++calls; }));
+  bool heard = true;
+  std::thread dispatcher([&] { heard = window->Deliver(TriggerAvailMsg, 1, 0, 20ms); });
   dispatcher.join();  // timed out: nothing pumped the events
+  EXPECT_FALSE(heard);
+  EXPECT_TRUE(window->Backlogged());
   PumpFor(50ms);
   EXPECT_EQ(calls, 0);
-  EXPECT_EQ(window.DroppedDeliveries(), 1);
-  std::thread second([&] { window.Deliver(TriggerAvailMsg, 1, 0, 3000ms); });
-  ASSERT_TRUE(PumpUntil([&] { return calls == 1; }, 3s));
+  EXPECT_EQ(window->DroppedDeliveries(), 1);
+  EXPECT_FALSE(window->Backlogged());
+  std::thread second([&] { heard = window->Deliver(TriggerAvailMsg, 1, 0, 3000ms); });
+  ASSERT_TRUE(PumpUntil([&] { return calls == 1; }, 10s));
   second.join();
+  EXPECT_TRUE(heard);
 }
 
 TEST_F(PortDelivery, CancelledPortChoiceRaisesAndStaysClosed) {
@@ -195,7 +233,7 @@ TEST_F(PortDelivery, PortChoiceListsMappedDevicesSkipsMissingOnesAndOpensTheChoi
   EXPECT_FALSE(listed.contains("COM31"));
   EXPECT_EQ(port.ComNumber(), 30);
   EXPECT_EQ(port.LinkState(), lsOpen);
-  EXPECT_EQ(c.Read(5, 2s).size(), 5u);
+  EXPECT_EQ(c.Read(5, 10s).size(), 5u);
 }
 
 TEST_F(PortDelivery, CloseRequestedInsideAHandlerCompletesLater) {
@@ -212,4 +250,43 @@ TEST_F(PortDelivery, CloseRequestedInsideAHandlerCompletesLater) {
   EXPECT_EQ(port.Dispatcher(), nullptr);
   port.WriteString("again");  // AutoOpen after the close completed
   EXPECT_EQ(port.LinkState(), lsOpen);
+}
+
+// A handler that moves the port to another number and then keeps a modal box
+// open past the dispatcher's wait: the close completes inside the box's loop
+// while that handler is still on the stack. The endpoint it runs in must
+// outlive it.
+TEST_F(PortDelivery, HandlerThatChangesTheNumberAndStaysModalOutlivesTheClose) {
+  OpenOn5();
+  std::string received;
+  bool boxShown = false, closedInsideBox = false;
+  port.SetOnTriggerAvail([&](TApdCustomComPort& cp, uint16_t count) {
+    for (uint16_t i = 0; i < count; ++i) received += static_cast<char>(cp.ReadChar());
+    if (boxShown) return;
+    boxShown = true;
+    cp.SetComNumber(6);
+    WhenModal<QMessageBox>([&](QMessageBox& box) {
+      auto* closer = new QTimer(&box);
+      QObject::connect(closer, &QTimer::timeout, [&, closer] {
+        if (port.LinkState() != lsClosed) return;
+        // The close has completed; give the loop a few more turns to run
+        // whatever it left queued, then leave.
+        closedInsideBox = true;
+        closer->stop();
+        QTimer::singleShot(200, &box, &QMessageBox::accept);
+      });
+      closer->start(20);
+    });
+    QMessageBox box(QMessageBox::Information, "Information", "Moving to another port");
+    box.exec();
+  });
+  a.Write("old");
+  ASSERT_TRUE(PumpUntil([&] { return boxShown && QApplication::activeModalWidget() == nullptr; }, 15s));
+  EXPECT_TRUE(closedInsideBox);
+  EXPECT_EQ(port.ComNumber(), 6);
+  port.WriteString("");  // opens the new number
+  ASSERT_EQ(port.LinkState(), lsOpen);
+  EXPECT_EQ(port.Dispatcher()->ComName(), "COM6");
+  b.Write("new");
+  ASSERT_TRUE(PumpUntil([&] { return received == "oldnew"; }, 10s));
 }

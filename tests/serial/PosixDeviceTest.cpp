@@ -42,6 +42,16 @@ TEST(PosixOpen, MissingDeviceIsNoSuchPort) {
   EXPECT_FALSE(d.DeviceIsOpen());
 }
 
+TEST(PosixOpen, NodeWithoutADeviceBehindItIsNoSuchPort) {
+  LockedPty node;
+  int err = 0;
+  EXPECT_LT(OpenSerialDevice(node.Path(), err), 0);
+  EXPECT_EQ(err, 2);
+  TApdPosixDispatcher d(nullptr);
+  EXPECT_EQ(d.OpenDevice(node.Path(), 19200, 3, 4096, 4096, 1, 8, parNone), -2);
+  EXPECT_FALSE(d.DispatcherActive());
+}
+
 TEST(PosixOpen, SecondOpenerInThisProcessIsRefusedAsBusy) {
   PtyPair pty;
   TApdPosixDispatcher first(nullptr);
@@ -85,7 +95,7 @@ TEST(PosixOpen, OpenErrorsMapToTheirOutcomes) {
   EXPECT_EQ(OsErrorForOpen(EWOULDBLOCK), 5);
   EXPECT_EQ(OsErrorForOpen(EACCES), -ecode::PermissionDenied);
   EXPECT_EQ(OsErrorForOpen(EPERM), -ecode::PermissionDenied);
-  EXPECT_EQ(OsErrorForOpen(EIO), 162);  // 5 would read as "held by another program"
+  EXPECT_EQ(OsErrorForOpen(EIO), 2);  // a port node with no device behind it
   EXPECT_EQ(OsErrorForOpen(ETIMEDOUT), ETIMEDOUT);
 }
 
@@ -97,9 +107,12 @@ TEST(PosixDevice, VanishedFarEndLeavesThreadsIdleAndCloseWorks) {
   ASSERT_EQ(OpenOnPty(d, pty), 0);
   const uint8_t hello[] = {'h', 'i'};
   ASSERT_EQ(d.WriteBlock(hello, sizeof hello), 0);
-  pty.Read(2, 2s);
+  pty.Read(2, 10s);
   pty.CloseMaster();
-  std::this_thread::sleep_for(200ms);
+  // The device thread notices the hang-up at its next wake; a busy machine may delay it.
+  const auto hangUpDeadline = std::chrono::steady_clock::now() + 10s;
+  while (!d.DeviceHungUp() && std::chrono::steady_clock::now() < hangUpDeadline)
+    std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(d.DeviceHungUp());
   const auto cpu0 = ProcessCpuTime();
   std::this_thread::sleep_for(2s);

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <stdexcept>
 #include <thread>
@@ -25,6 +26,16 @@ PtyPair::~PtyPair() { CloseMaster(); }
 void PtyPair::CloseMaster() {
   if (master_ >= 0) ::close(master_);
   master_ = -1;
+}
+
+LockedPty::LockedPty() {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0 || ::grantpt(master_) != 0) throw std::runtime_error("posix_openpt");
+  path_ = ::ptsname(master_);
+}
+
+LockedPty::~LockedPty() {
+  if (master_ >= 0) ::close(master_);
 }
 
 void PtyPair::Write(const std::string& bytes) const {
@@ -62,14 +73,24 @@ int OpenOnPty(TApdBaseDispatcher& d, const PtyPair& pty, uint16_t outSize) {
                       1, 8, parNone);
 }
 
-void QueuedTarget::Deliver(uint16_t code, uint32_t second, uint32_t,
+bool QueuedTarget::Deliver(uint16_t code, uint32_t second, uint32_t,
                            std::chrono::milliseconds timeout) {
   auto item = std::make_shared<Item>(Item{code, second});
   std::unique_lock guard(lock_);
   queue_.push_back(item);
   if (!done_.wait_for(guard, timeout, [&] { return item->done; }) && !item->started) {
     item->abandoned = true;
+    return false;
   }
+  return true;
+}
+
+bool QueuedTarget::Backlogged() const {
+  std::lock_guard guard(lock_);
+  for (const auto& item : queue_) {
+    if (item->abandoned) return true;
+  }
+  return false;
 }
 
 int QueuedTarget::Pump() {

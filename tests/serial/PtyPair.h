@@ -33,6 +33,19 @@ class PtyPair {
   std::string path_;
 };
 
+// A pseudo-terminal whose far end never unlocked it: the node exists, but
+// opening it fails with EIO, as a port node with no device behind it does.
+class LockedPty {
+ public:
+  LockedPty();
+  ~LockedPty();
+  const std::string& Path() const { return path_; }
+
+ private:
+  int master_ = -1;
+  std::string path_;
+};
+
 // Opens `d` on the pty at 19200 8N1 with DTR and RTS raised and the
 // program's queue sizes; returns OpenDevice's result.
 int OpenOnPty(TApdBaseDispatcher& d, const PtyPair& pty, uint16_t outSize = 4096);
@@ -42,8 +55,9 @@ class DirectTarget : public INotifyTarget {
  public:
   using Handler = std::function<void(uint16_t code, uint32_t second)>;
   explicit DirectTarget(Handler h) : handler_(std::move(h)) {}
-  void Deliver(uint16_t code, uint32_t second, uint32_t, std::chrono::milliseconds) override {
+  bool Deliver(uint16_t code, uint32_t second, uint32_t, std::chrono::milliseconds) override {
     handler_(code, second);
+    return true;
   }
 
  private:
@@ -57,8 +71,9 @@ class QueuedTarget : public INotifyTarget {
  public:
   using Handler = std::function<void(uint16_t code, uint32_t second)>;
   explicit QueuedTarget(Handler h) : handler_(std::move(h)) {}
-  void Deliver(uint16_t code, uint32_t second, uint32_t third,
+  bool Deliver(uint16_t code, uint32_t second, uint32_t third,
                std::chrono::milliseconds timeout) override;
+  bool Backlogged() const override;
   // Runs every queued delivery; returns how many ran.
   int Pump();
   // Pumps until pred() holds or the time is up; returns pred().

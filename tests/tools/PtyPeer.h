@@ -70,7 +70,7 @@ class PtyPeer {
   // Sends a command and returns its answer: what arrives until the line has
   // been quiet for `quiet` after the first byte. Empty if nothing comes within
   // `firstByte`.
-  std::string Ask(std::string_view command, std::chrono::milliseconds firstByte = std::chrono::milliseconds(2000),
+  std::string Ask(std::string_view command, std::chrono::milliseconds firstByte = std::chrono::milliseconds(10000),
                   std::chrono::milliseconds quiet = std::chrono::milliseconds(60)) {
     Take();
     Write(command);

@@ -43,7 +43,7 @@ TEST(MachineSimulator, AnswersCommandsOnItsDevice) {
   sim.SetSilentToAttention(true);
   EXPECT_EQ(app.Ask("@", 300ms), "");
   EXPECT_EQ(app.Ask("v"), "Version 3.0 (C) 1998 Orvane.\r\n");
-  EXPECT_TRUE(sim.WaitFor([](const SimulatorStatus& s) { return s.received == "@v@v" && s.listening; }, 1s));
+  EXPECT_TRUE(sim.WaitFor([](const SimulatorStatus& s) { return s.received == "@v@v" && s.listening; }, 10s));
 }
 
 TEST(MachineSimulator, CalibratesWithSheetsOnCommandOrOnSchedule) {
@@ -56,7 +56,7 @@ TEST(MachineSimulator, CalibratesWithSheetsOnCommandOrOnSchedule) {
   std::string replies;
   for (int i = 0; i < 4; ++i) {
     four.DropSheet();
-    ASSERT_TRUE(app.ReadAtLeast(1, 1s));
+    ASSERT_TRUE(app.ReadAtLeast(1, 10s));
     replies += app.Take();
   }
   EXPECT_EQ(replies, "BCDE");
@@ -69,7 +69,7 @@ TEST(MachineSimulator, CalibratesWithSheetsOnCommandOrOnSchedule) {
   MachineSimulator eight(config);
   PtyPeer app8(eight.DevicePath());
   app8.Write("c");
-  ASSERT_TRUE(app8.ReadAtLeast(9, 3s));
+  ASSERT_TRUE(app8.ReadAtLeast(9, 10s));
   EXPECT_EQ(app8.Received(), "AbcdeBCDE");
   // Eight sheets, one every 60 ms (generous margin).
   EXPECT_GE(app8.Arrivals().back().at - app8.Arrivals().front().at, 8 * 40ms);
@@ -136,7 +136,7 @@ TEST(MachineSimulator, ScheduleStartsWithTheModeCommandAndDropsTheListOnce) {
   app.ReadFor(150ms);
   EXPECT_EQ(app.Received(), "") << "nothing before the application chooses a mode";
   app.Write("g");
-  ASSERT_TRUE(app.ReadUntil([](const std::string& s) { return std::count(s.begin(), s.end(), 'E') == 3; }, 2s));
+  ASSERT_TRUE(app.ReadUntil([](const std::string& s) { return std::count(s.begin(), s.end(), 'E') == 3; }, 10s));
   app.ReadFor(150ms);
   const std::string line = app.Take();
   EXPECT_EQ(std::count(line.begin(), line.end(), 'S'), 3) << "the list once: " << line;
@@ -153,17 +153,17 @@ TEST(MachineSimulator, CalibrationHoldsTheScheduledSheets) {
   MachineSimulator sim(config);
   PtyPeer app(sim.DevicePath());
   app.Write("c");
-  ASSERT_TRUE(app.ReadUntilContains("A", 2s));
+  ASSERT_TRUE(app.ReadUntilContains("A", 10s));
   app.ReadFor(30ms);
   app.Take();  // "A", and maybe a record that was already on its way
   app.ReadFor(150ms);
   EXPECT_EQ(app.Take(), "") << "no sheets are scanned while calibrating";
   for (int i = 0; i < 4; ++i) sim.DropSheet();
-  ASSERT_TRUE(app.ReadUntilContains("BCDE", 1s));
+  ASSERT_TRUE(app.ReadUntilContains("BCDE", 10s));
   app.ReadFor(150ms);
   EXPECT_EQ(app.Take(), "BCDE") << "nor while the results wait to be stored";
   app.Write("s");
-  ASSERT_TRUE(app.ReadUntilContains("E\r\n", 1s)) << "scanning resumes after the calibration";
+  ASSERT_TRUE(app.ReadUntilContains("E\r\n", 10s)) << "scanning resumes after the calibration";
   EXPECT_EQ(app.Received().substr(0, 2), "GS");
 }
 
@@ -173,7 +173,7 @@ TEST(MachineSimulator, WhatIsSentToAClosedDeviceIsLost) {
   sim.SendRaw("stale");
   ASSERT_TRUE(sim.WaitFor(
       [](const SimulatorStatus& s) { return s.sheetsDropped == 1 && s.commandsDone == s.commandsPosted && s.pendingBytes == 0; },
-      1s));
+      10s));
   PtyPeer app(sim.DevicePath());
   EXPECT_EQ(app.Ask("@"), "K") << "no stale bytes before the answer";
   const SimulatorStatus status = sim.Status();
@@ -213,10 +213,10 @@ TEST(MachineSimulator, OutputIsPacedAtTheBaudRate) {
   config.baud = 19200;
   MachineSimulator sim(config);
   PtyPeer app(sim.DevicePath());
-  ASSERT_TRUE(sim.WaitFor([](const SimulatorStatus& s) { return s.listening; }, 1s));
+  ASSERT_TRUE(sim.WaitFor([](const SimulatorStatus& s) { return s.listening; }, 10s));
   const auto start = PtyPeer::Clock::now();
   sim.SendRaw(std::string(384, 'x'));  // 3840 bits: 200 ms at 19200 baud
-  ASSERT_TRUE(app.ReadAtLeast(384, 3s));
+  ASSERT_TRUE(app.ReadAtLeast(384, 10s));
   EXPECT_GE(PtyPeer::Clock::now() - start, 150ms);
   EXPECT_GT(app.Arrivals().size(), 10u);
 }
@@ -226,15 +226,15 @@ TEST(SimulatorConsole, CommandsDriveTheMachine) {
   SimulatorConsole console(sim);
   PtyPeer app(sim.DevicePath());
   app.Write("g");
-  ASSERT_TRUE(sim.WaitFor([](const SimulatorStatus& s) { return s.modeChosen; }, 1s));
+  ASSERT_TRUE(sim.WaitFor([](const SimulatorStatus& s) { return s.modeChosen; }, 10s));
   EXPECT_EQ(console.Execute("sheet 1,,34").text, "");
-  ASSERT_TRUE(app.ReadUntilContains("\r\n", 1s));
+  ASSERT_TRUE(app.ReadUntilContains("\r\n", 10s));
   EXPECT_EQ(app.Take(), "S0001~3B1E\r\n");
   EXPECT_EQ(console.Execute("send S~\\x21\\x00E").text, "");
-  ASSERT_TRUE(app.ReadAtLeast(5, 1s));
+  ASSERT_TRUE(app.ReadAtLeast(5, 10s));
   EXPECT_EQ(app.Take(), std::string("S~!\0E", 5));
   console.Execute("");  // Enter drops the next sheet
-  ASSERT_TRUE(app.ReadUntilContains("E\r\n", 1s));
+  ASSERT_TRUE(app.ReadUntilContains("E\r\n", 10s));
   app.Take();
   console.Execute("silent on");
   EXPECT_EQ(app.Ask("@", 300ms), "");

@@ -65,7 +65,7 @@ class Program {
   void Signal(int sig) { ::kill(pid_, sig); }
 
   // The next line on stdout, waiting at most `timeout`.
-  std::string ReadLine(std::chrono::milliseconds timeout = 3s) {
+  std::string ReadLine(std::chrono::milliseconds timeout = 10s) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (out_.find('\n') == std::string::npos) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
@@ -82,7 +82,7 @@ class Program {
   }
 
   // The exit status, or -1 when it did not end within the time.
-  int WaitForExit(std::chrono::milliseconds timeout = 3s) {
+  int WaitForExit(std::chrono::milliseconds timeout = 10s) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < end) {
       int status = 0;
@@ -158,9 +158,9 @@ TEST(MachineSimulatorProgram, PlaysTheMachineOnItsDeviceUntilUnplugged) {
   EXPECT_EQ(app.Ask("@"), "K");
   EXPECT_EQ(app.Ask("v"), "Version 3.1 (C) 1998 Orvane.\r\n");
   app.Write("m");  // starts the schedule: both listed sheets, once
-  ASSERT_TRUE(app.ReadUntil([](const std::string& s) { return std::count(s.begin(), s.end(), 'E') == 2; }, 3s));
+  ASSERT_TRUE(app.ReadUntil([](const std::string& s) { return std::count(s.begin(), s.end(), 'E') == 2; }, 10s));
   program.Send("sheet 2,3\n");
-  ASSERT_TRUE(app.ReadUntil([](const std::string& s) { return std::count(s.begin(), s.end(), 'E') == 3; }, 3s));
+  ASSERT_TRUE(app.ReadUntil([](const std::string& s) { return std::count(s.begin(), s.end(), 'E') == 3; }, 10s));
   app.ReadFor(100ms);
 
   const std::string line = app.Received();
@@ -190,7 +190,7 @@ TEST(MachineSimulatorProgram, SignalsDropSheetsAndUnplug) {
   PtyPeer app(device);
   EXPECT_EQ(app.Ask("@"), "K");
   program.Signal(SIGUSR2);
-  ASSERT_TRUE(app.ReadUntilContains("E\r\n", 2s));
+  ASSERT_TRUE(app.ReadUntilContains("E\r\n", 10s));
   EXPECT_EQ(app.Take(), "S0001~5E\r\n");
   program.Signal(SIGUSR1);
   EXPECT_EQ(program.WaitForExit(), 0);
