@@ -46,6 +46,7 @@ enum RecordType : uint16_t {
   kRow = 0x0208,
   kIndex = 0x020B,
   kArray = 0x0221,
+  kDefaultRowHeight = 0x0225,
   kWindow2 = 0x023E,
   kTable = 0x0236,
   kRk = 0x027E,

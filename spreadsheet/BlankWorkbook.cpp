@@ -29,7 +29,6 @@ enum : uint16_t {
   kPrintGridlines = 0x002B,
   kGridSet = 0x0082,
   kGuts = 0x0080,
-  kDefaultRowHeight = 0x0225,
   kWsBool = 0x0081,
 };
 

@@ -11,6 +11,18 @@ namespace {
 constexpr size_t kRowRecordSize = kHeaderSize + 16;
 constexpr uint32_t kRowsPerBlock = 32;
 
+// A new row's ROW flags: the sheet's default row options (DEFAULTROWHEIGHT:
+// unsynced, hidden, extra space above, below) where ROW keeps them, plus the
+// bits every ROW carries (reserved byte 1, cell format 15, not applied).
+uint32_t NewRowFlags(uint16_t defaultOptions) {
+  uint32_t flags = 0x000F0100;
+  if (defaultOptions & 0x0001) flags |= 0x00000040;
+  if (defaultOptions & 0x0002) flags |= 0x00000020;
+  if (defaultOptions & 0x0004) flags |= 0x10000000;
+  if (defaultOptions & 0x0008) flags |= 0x20000000;
+  return flags;
+}
+
 // One cell of a row being rebuilt: a whole original record (with the records
 // attached to it), one cell of an original MULRK/MULBLANK, or a written cell.
 struct RowItem {
@@ -101,10 +113,11 @@ void TableEmitter::EmitRowRecord(uint32_t row) {
   if (original != records.end() && original->first == row) {
     std::copy_n(stream_.data() + original->second + kHeaderSize, 16, data);
   } else if (hasWritten) {
+    const SheetLandmarks& marks = sheet_.Landmarks();
     PutU16(data, static_cast<uint16_t>(row));
     PutU16(data + 4, 0);
-    PutU16(data + 6, 0x00FF);      // default height
-    PutU32(data + 12, 0x000F0100);  // default flags, cell format 15
+    PutU16(data + 6, marks.defaultRowHeight);
+    PutU32(data + 12, NewRowFlags(marks.defaultRowFlags));
   } else {
     return;  // original cells without a ROW record stay that way
   }

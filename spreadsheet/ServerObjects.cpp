@@ -36,7 +36,7 @@ class WorkbooksObject : public IDispatchObject {
         }
         session_->SettleOtherCopies(path);
         try {
-          return ServerObjects::Workbook(session_, session_->Add(::Workbook::Open(path)));
+          return ServerObjects::Workbook(session_, session_->Add(SpreadsheetSession::ReadWorkbook(path)));
         } catch (const WorkbookError& e) {
           throw EOleError(e.Message());
         }

@@ -48,6 +48,14 @@ class ViewFrontEnd : public ServerFrontEnd {
     return UiServices::GetFileName(request);
   }
   void ShowSaveFailure(const QString& message) override { UiServices::ShowMessage(MessageKind::Error, message); }
+  std::optional<QString> AskPassword(const QString& fileName, bool afterWrong) override {
+    if (afterWrong) {
+      UiServices::ShowMessage(MessageKind::Information,
+                              QStringLiteral("The password you supplied is not correct. Verify that the CAPS LOCK key is "
+                                             "off and be sure to use the correct capitalization."));
+    }
+    return UiServices::AskPassword(QStringLiteral("'%1' is protected.").arg(fileName));
+  }
 };
 
 }  // namespace

@@ -109,6 +109,14 @@ void SpreadsheetSession::SettleOtherCopies(const QString& absolutePath) const {
   }
 }
 
+std::unique_ptr<Workbook> SpreadsheetSession::ReadWorkbook(const QString& absolutePath) {
+  return Workbook::Open(absolutePath, [](const QString& fileName, bool again) -> std::optional<QString> {
+    const std::shared_ptr<ServerFrontEnd> frontEnd = FrontEnd();
+    if (!frontEnd) return std::nullopt;  // nobody to ask
+    return frontEnd->AskPassword(fileName, again);
+  });
+}
+
 std::shared_ptr<SpreadsheetSession::Entry> SpreadsheetSession::ActiveEntry() const {
   std::shared_ptr<Entry> active = active_.lock();
   return active && !active->closed ? active : nullptr;
@@ -146,6 +154,7 @@ void SpreadsheetSession::Close(const Entry& entry) {
   if (found == entries_.end()) return;
   const bool wasActive = ActiveEntry().get() == &entry;
   (*found)->closed = true;
+  (*found)->book->ForgetPassword();
   entries_.erase(found);
   if (wasActive) {
     if (entries_.empty()) {
@@ -200,7 +209,10 @@ void SpreadsheetSession::Quit() {
     if (!entry->closed) SaveBeforeEnd(*entry->book);
   }
   window_.reset();
-  for (const auto& entry : entries_) entry->closed = true;
+  for (const auto& entry : entries_) {
+    entry->closed = true;
+    entry->book->ForgetPassword();
+  }
   entries_.clear();
   active_.reset();
 }

@@ -54,6 +54,10 @@ class ServerFrontEnd {
   virtual std::optional<QString> AskSavePath(const QString& workbookName) = 0;
   // A save asked for at the end failed; the user is asked again afterwards.
   virtual void ShowSaveFailure(const QString& message) = 0;
+  // A workbook is protected with a password to open: the password, or
+  // nothing when the user cancels. afterWrong: the one given before did not
+  // open it, which the user is told first.
+  virtual std::optional<QString> AskPassword(const QString& fileName, bool afterWrong) = 0;
 };
 
 void SetServerFrontEnd(std::shared_ptr<ServerFrontEnd> frontEnd);
@@ -92,6 +96,8 @@ class SpreadsheetSession {
   // Before absolutePath is read: other live sessions holding it with unsaved
   // changes ask whether to save them now.
   void SettleOtherCopies(const QString& absolutePath) const;
+  // Reads a workbook; a password to open is asked of the user.
+  static std::unique_ptr<Workbook> ReadWorkbook(const QString& absolutePath);
 
  private:
   void SaveBeforeEnd(Workbook& book);

@@ -2,6 +2,8 @@
 
 #include "spreadsheet/AtomicFile.h"
 #include "spreadsheet/BlankWorkbook.h"
+#include "spreadsheet/SecretMemory.h"
+#include "spreadsheet/WorkbookEncryption.h"
 #include "spreadsheet/XlsWriter.h"
 
 #include <QDir>
@@ -11,13 +13,44 @@ namespace {
 
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
 
+// Streams that an encrypted workbook keeps plain whatever its method: with
+// nothing else in the file, a save may give the workbook a new salt.
+bool IsPlainCompanion(const CompoundEntry& entry) {
+  static const QList<QByteArray> names{"\x01" "CompObj", "\x01" "Ole", "\x05" "SummaryInformation",
+                                       "\x05" "DocumentSummaryInformation"};
+  return !entry.storage && names.contains(entry.name);
+}
+
+// The default password first, as the spreadsheet application does, then
+// whatever the user gives until one fits or they give up.
+std::unique_ptr<WorkbookEncryption> Unlock(WorkbookParts& parts, const QString& displayName,
+                                           const PasswordSource& askPassword) {
+  std::unique_ptr<WorkbookEncryption> encryption = WorkbookEncryption::Find(parts.stream);
+  if (!encryption) return nullptr;
+  bool opened = encryption->Unlock(kDefaultWorkbookPassword);
+  for (bool again = false; !opened; again = true) {
+    std::optional<QString> password = askPassword ? askPassword(QFileInfo(displayName).fileName(), again) : std::nullopt;
+    if (!password) {
+      throw WorkbookError(
+          QStringLiteral("Cannot open \"%1\": it is protected with a password to open, and none was given.").arg(displayName));
+    }
+    opened = encryption->Unlock(*password);
+    WipeText(*password);
+  }
+  encryption->Decrypt(parts.stream);
+  parts.decrypted = true;
+  return encryption;
+}
+
 }  // namespace
 
 Workbook::~Workbook() = default;
 
 std::unique_ptr<Workbook> Workbook::FromParts(std::unique_ptr<WorkbookParts> parts, CompoundDocument document,
-                                              const QString& displayName) {
+                                              const QString& displayName, const PasswordSource& askPassword) {
+  std::unique_ptr<WorkbookEncryption> encryption;
   try {
+    encryption = Unlock(*parts, displayName, askPassword);
     ReadWorkbookStream(*parts);
   } catch (const Biff::StreamError& e) {
     throw WorkbookError(QStringLiteral("Cannot open \"%1\": %2.").arg(displayName, e.Message()));
@@ -27,11 +60,12 @@ std::unique_ptr<Workbook> Workbook::FromParts(std::unique_ptr<WorkbookParts> par
   }
   std::unique_ptr<Workbook> book(new Workbook);
   book->parts_ = std::move(parts);
+  book->encryption_ = std::move(encryption);
   book->document_ = std::move(document);
   return book;
 }
 
-std::unique_ptr<Workbook> Workbook::Open(const QString& path) {
+std::unique_ptr<Workbook> Workbook::Open(const QString& path, const PasswordSource& askPassword) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
   const QFileInfo info(absolute);
   if (!info.exists()) throw WorkbookError(QStringLiteral("Cannot open \"%1\": the file does not exist.").arg(Shown(absolute)));
@@ -43,12 +77,12 @@ std::unique_ptr<Workbook> Workbook::Open(const QString& path) {
   } catch (const Biff::StreamError& e) {
     throw WorkbookError(QStringLiteral("Cannot open \"%1\": %2.").arg(Shown(absolute), e.Message()));
   }
-  std::unique_ptr<Workbook> book = FromParts(std::move(parts), std::move(document), Shown(absolute));
+  std::unique_ptr<Workbook> book = FromParts(std::move(parts), std::move(document), Shown(absolute), askPassword);
   book->path_ = absolute;
   return book;
 }
 
-std::unique_ptr<Workbook> Workbook::FromMemory(const uint8_t* data, size_t size) {
+std::unique_ptr<Workbook> Workbook::FromMemory(const uint8_t* data, size_t size, const PasswordSource& askPassword) {
   auto parts = std::make_unique<WorkbookParts>();
   CompoundDocument document;
   try {
@@ -56,13 +90,13 @@ std::unique_ptr<Workbook> Workbook::FromMemory(const uint8_t* data, size_t size)
   } catch (const Biff::StreamError& e) {
     throw WorkbookError(QStringLiteral("Cannot open the workbook: %1.").arg(e.Message()));
   }
-  return FromParts(std::move(parts), std::move(document), QStringLiteral("(memory)"));
+  return FromParts(std::move(parts), std::move(document), QStringLiteral("(memory)"), askPassword);
 }
 
 std::unique_ptr<Workbook> Workbook::CreateBlank() {
   auto parts = std::make_unique<WorkbookParts>();
   parts->stream = BlankWorkbookStream();
-  return FromParts(std::move(parts), CompoundFile::NewDocument(), QStringLiteral("(new workbook)"));
+  return FromParts(std::move(parts), CompoundFile::NewDocument(), QStringLiteral("(new workbook)"), {});
 }
 
 QString Workbook::Name() const {
@@ -77,8 +111,7 @@ void Workbook::SaveAs(const QString& path) {
   }
   try {
     AtomicFile file(absolute);
-    CompoundFile::Write(file.Stream(), absolute, document_,
-                        [this](Biff::ByteSink& sink) { WriteWorkbookStream(*parts_, sink); });
+    CompoundFile::Write(file.Stream(), absolute, document_, [this](Biff::ByteSink& sink) { WriteStoredStream(sink); });
     file.Commit();
   } catch (const SaveError& e) {
     throw WorkbookError(e.Message());
@@ -89,7 +122,34 @@ void Workbook::SaveAs(const QString& path) {
   dirty_ = false;
 }
 
-void Workbook::WriteStream(Biff::ByteSink& sink) const { WriteWorkbookStream(*parts_, sink); }
+void Workbook::WriteStoredStream(Biff::ByteSink& sink) {
+  if (!encryption_) {
+    WriteWorkbookStream(*parts_, sink);
+    return;
+  }
+  // Other streams may be encrypted with the key of the old salt (revision
+  // logs, pivot caches, CryptoAPI's encrypted properties): they keep it.
+  const std::unique_ptr<WorkbookEncryption::Sink> encrypting = encryption_->Encrypting(sink, OtherStreamsArePlain());
+  WriteWorkbookStream(*parts_, *encrypting);
+  encrypting->Finish();
+}
+
+bool Workbook::OtherStreamsArePlain() const {
+  const auto& children = document_.root.children;
+  for (size_t i = 0; i < children.size(); ++i) {
+    if (i != document_.workbookIndex && !IsPlainCompanion(children[i])) return false;
+  }
+  return true;
+}
+
+std::optional<EncryptionMethod> Workbook::Encryption() const {
+  if (!encryption_) return std::nullopt;
+  return encryption_->Method();
+}
+
+void Workbook::ForgetPassword() {
+  if (encryption_) encryption_->Forget();
+}
 
 void Workbook::Save() {
   if (path_.isEmpty()) throw WorkbookError(QStringLiteral("Cannot save \"%1\": it has no file yet; use SaveAs.").arg(Name()));

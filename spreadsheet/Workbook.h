@@ -4,13 +4,17 @@
 // saving writes it back keeping every part nobody changed.
 
 #include "spreadsheet/CompoundFile.h"
+#include "spreadsheet/FilePass.h"
 #include "spreadsheet/XlsReader.h"
 
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+
+class WorkbookEncryption;
 
 // A workbook that cannot be opened or saved; the message names the file
 // and says why.
@@ -20,12 +24,17 @@ class WorkbookError : public std::runtime_error {
   QString Message() const { return QString::fromUtf8(what()); }
 };
 
+// Asked for the password of a workbook protected with a password to open
+// when the default one does not open it: the next password to try, or
+// nothing when the user gives up. `again` says the one before did not fit.
+using PasswordSource = std::function<std::optional<QString>(const QString& fileName, bool again)>;
+
 class Workbook {
  public:
   // Reads the file; throws WorkbookError naming the file and the reason.
-  static std::unique_ptr<Workbook> Open(const QString& path);
+  static std::unique_ptr<Workbook> Open(const QString& path, const PasswordSource& askPassword = {});
   // From the bytes of a file in memory (the fuzzer's way in); throws WorkbookError.
-  static std::unique_ptr<Workbook> FromMemory(const uint8_t* data, size_t size);
+  static std::unique_ptr<Workbook> FromMemory(const uint8_t* data, size_t size, const PasswordSource& askPassword = {});
   // A new workbook with one empty sheet "Sheet1", not yet stored anywhere.
   static std::unique_ptr<Workbook> CreateBlank();
 
@@ -57,15 +66,23 @@ class Workbook {
 
   void SetUntitledNumber(int number) { untitledNumber_ = number; }
 
-  // The workbook stream as a save would write it (without the compound file).
-  void WriteStream(Biff::ByteSink& sink) const;
+  // How the file is protected with a password to open; saving keeps it so.
+  std::optional<EncryptionMethod> Encryption() const;
+  // Wipes the password from memory: the workbook is closed.
+  void ForgetPassword();
+
+  // The workbook stream as a save stores it (without the compound file):
+  // encrypted again when it was.
+  void WriteStoredStream(Biff::ByteSink& sink);
 
  private:
   Workbook() = default;
   static std::unique_ptr<Workbook> FromParts(std::unique_ptr<WorkbookParts> parts, CompoundDocument document,
-                                            const QString& displayName);
+                                            const QString& displayName, const PasswordSource& askPassword);
+  bool OtherStreamsArePlain() const;
 
   std::unique_ptr<WorkbookParts> parts_;
+  std::unique_ptr<WorkbookEncryption> encryption_;
   CompoundDocument document_;
   QString path_;
   bool dirty_ = false;

@@ -52,6 +52,10 @@ struct SheetLandmarks {
   size_t cellTable = kNone;    // first ROW, cell or DBCELL record
   size_t tableAnchor = kNone;  // where a rebuilt cell table goes: cellTable, else after DIMENSIONS
   uint32_t firstRow = 0, lastRow = 0, firstCol = 0, lastCol = 0;  // DIMENSIONS, inclusive
+  // DEFAULTROWHEIGHT: what a row without a ROW record looks like, in twips
+  // and the record's option flags (unsynced, hidden, extra space above/below).
+  uint16_t defaultRowHeight = 0x00FF;
+  uint16_t defaultRowFlags = 0;
   bool hasDimensions = false;
 };
 

@@ -49,7 +49,8 @@ void ReadGlobals(WorkbookParts& parts) {
   while (cursor.Next(record)) {
     switch (record.type) {
       case kFilePass:
-        throw StreamError(QStringLiteral("the workbook is encrypted with a password"));
+        if (!parts.decrypted) throw StreamError(QStringLiteral("the workbook is encrypted and was not decrypted"));
+        break;
       case kBoundSheet:
         if (record.data.size() < 8) throw StreamError(QStringLiteral("a sheet entry of the workbook is damaged"));
         globals.boundSheets.push_back(record.offset);
@@ -134,6 +135,12 @@ void NoteWorksheetRecord(Worksheet& sheet, const Record& record, bool& chain) {
       break;
     case kWindow2:
       first(marks.protectionAnchor, record.offset);
+      break;
+    case kDefaultRowHeight:
+      if (data.size() >= 4) {
+        marks.defaultRowFlags = U16(data.data());
+        marks.defaultRowHeight = U16(data.data() + 2);
+      }
       break;
     default:
       break;

@@ -28,6 +28,7 @@ struct WorkbookParts {
   SharedStrings strings;
   GlobalsLandmarks globals;
   std::vector<std::unique_ptr<Worksheet>> sheets;  // in BOUNDSHEET order
+  bool decrypted = false;  // the stream was encrypted and has been decrypted in place
 };
 
 // Fills parts.globals, parts.strings and parts.sheets from parts.stream.

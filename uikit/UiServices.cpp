@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -80,6 +82,20 @@ std::optional<QString> GetFileName(const FileDialogRequest& request) {
   dialog.setNameFilter(ToToolkitFilter(request.filter));
   if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front();
+}
+
+std::optional<QString> AskPassword(const QString& text) {
+  const QString title = QStringLiteral("Password");
+  if (responder != nullptr) return responder->Password(title, text);
+  QInputDialog dialog(QApplication::activeWindow());
+  dialog.setWindowTitle(title);
+  dialog.setInputMode(QInputDialog::TextInput);
+  dialog.setTextEchoMode(QLineEdit::Password);
+  dialog.setLabelText(text + QStringLiteral("\n\nPassword:"));
+  if (ExecModal(dialog) != QDialog::Accepted) return std::nullopt;
+  const QString password = dialog.textValue();
+  dialog.setTextValue(QString());  // the dialog's copy goes at once
+  return password;
 }
 
 QString ToToolkitFilter(const QString& filter) {

@@ -31,6 +31,9 @@ class UiResponder {
   virtual void Message(MessageKind kind, const QString& title, const QString& text) = 0;
   virtual Answer Question(const QString& title, const QString& text, const QList<Answer>& buttons) = 0;
   virtual std::optional<QString> FileName(const FileDialogRequest& request) = 0;
+  // A password box; nullopt is Cancel, which is all a responder that knows
+  // no passwords can answer.
+  virtual std::optional<QString> Password(const QString& /*title*/, const QString& /*text*/) { return std::nullopt; }
 };
 
 namespace UiServices {
@@ -43,6 +46,9 @@ void ShowMessage(MessageKind kind, const QString& text);
 Answer AskQuestion(const QString& text, const QList<Answer>& buttons);
 // Neither dialog checks that the file exists nor asks before overwriting.
 std::optional<QString> GetFileName(const FileDialogRequest& request);
+// A box titled "Password" with the text, a field that hides what is typed,
+// OK and Cancel; nullopt when cancelled.
+std::optional<QString> AskPassword(const QString& text);
 
 // The filter "label|pattern|..." as the toolkit writes it ("label (pattern);;...").
 QString ToToolkitFilter(const QString& filter);

@@ -286,6 +286,36 @@ TEST_F(WorkbookTest, ASheetStillWaitingAtExitIsWrittenBeforeTheSaveQuestion) {
   EXPECT_EQ(saved.Row(1, 2), QStringList({"7", " "}));
 }
 
+TEST_F(WorkbookTest, OpenOfAWorkbookWithAPasswordAsksForItAndTheSaveKeepsItEncrypted) {
+  InstallSheetView();  // the server asks for the password through the application's boxes
+  const QString path = h.tmp.Path("class.xls");
+  ASSERT_TRUE(QFile::copy(SheetTest::FixturesDir() + "/encrypted-calc-password.xls", path));
+  QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  TfrmMain& w = h.StartWindow();
+  h.ui.passwords = {QStringLiteral("klasse7a"), QStringLiteral("Klasse7a")};
+  h.ui.fileNames.push_back(path);
+  w.Open1->trigger();
+  EXPECT_EQ(h.ui.passwordRequests.size(), 2u);
+  EXPECT_EQ(w.CurrentFile, path);
+  EXPECT_TRUE(w.ScanningActive);
+  EXPECT_EQ(w.CurrentRow, 7);
+  h.Tick({"9", "8"});
+  w.Save1->trigger();
+  SetServerFrontEnd(nullptr);
+  ASSERT_EQ(h.ui.messages.size(), 1u) << h.ui.Texts().join('|').toStdString();
+  EXPECT_TRUE(h.ui.messages[0].text.startsWith("The password you supplied is not correct."));
+
+  EXPECT_THROW(Workbook::Open(path), WorkbookError);  // still needs its password
+  const auto saved = Workbook::Open(path, [](const QString&, bool) { return std::optional<QString>("Klasse7a"); });
+  const auto shown = [&saved](uint32_t col) {
+    const CellValue value = saved->Sheet(0).Cell(6, col);
+    return value.type == CellValue::Type::Number ? OleVariant(value.number).ToText() : value.text;
+  };
+  EXPECT_EQ(shown(0), "9");
+  EXPECT_EQ(shown(1), "8");
+  EXPECT_TRUE(saved->Sheet(0).Protected());
+}
+
 TEST_F(WorkbookTest, SaveWithoutAWorkbookIsAnInvalidVariantOperation) {
   TfrmMain& w = h.StartWindow();
   w.Save1->trigger();

@@ -33,11 +33,18 @@ class ScriptedFrontEnd : public ServerFrontEnd {
   }
   std::optional<QString> AskSavePath(const QString&) override { return savePath; }
   void ShowSaveFailure(const QString& message) override { failures << message; }
+  std::optional<QString> AskPassword(const QString& fileName, bool afterWrong) override {
+    passwordAsks.emplace_back(fileName, afterWrong);
+    if (passwords.isEmpty()) return std::nullopt;
+    return passwords.takeFirst();
+  }
 
   QList<SaveChoice> answers;
   QStringList asked;
   QStringList failures;
   std::optional<QString> savePath;
+  QStringList passwords;  // none left: the user cancels
+  std::vector<std::pair<QString, bool>> passwordAsks;
   bool shown = false;
   int windowsMade = 0;
   int windowsClosed = 0;

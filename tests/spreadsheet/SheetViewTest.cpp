@@ -107,6 +107,52 @@ TEST_F(SheetViewTest, QuitWithoutChangesAsksNothing) {
   EXPECT_TRUE(responder_.questions.empty());
 }
 
+TEST_F(SheetViewTest, PasswordToOpenIsAskedAgainAfterAWrongOneAndTheSaveNeedsItAgain) {
+  const QString path = dir_.CopyFixture(QStringLiteral("encrypted-calc-password.xls"));
+  const QString password = QStringLiteral("Klasse7a");
+  responder_.passwords = {QStringLiteral("klasse7a"), password};
+  const OleVariant excel = CreateOleObject("Excel.Application");
+  excel.Get("Workbooks").Call("Open", {path, false});
+  ASSERT_EQ(responder_.passwordRequests.size(), 2u);
+  for (const ShownMessage& request : responder_.passwordRequests) {
+    EXPECT_EQ(request.title, QStringLiteral("Password"));
+    EXPECT_EQ(request.text, QStringLiteral("'encrypted-calc-password.xls' is protected."));
+  }
+  ASSERT_EQ(responder_.messages.size(), 1u);
+  EXPECT_EQ(responder_.messages[0].kind, MessageKind::Information);
+  EXPECT_EQ(responder_.messages[0].text,
+            QStringLiteral("The password you supplied is not correct. Verify that the CAPS LOCK key is off and be "
+                           "sure to use the correct capitalization."));
+  EXPECT_EQ(Cell(excel, 2, 1).Get("Value").ToText(), QStringLiteral("Pupil 1"));
+
+  Cell(excel, 7, 1).Put("Value", "Pupil 6");
+  excel.Call("Save");
+  excel.Call("Quit");
+  responder_.passwords = {password};
+  const OleVariant again = CreateOleObject("Excel.Application");
+  again.Get("Workbooks").Call("Open", {path, false});
+  EXPECT_EQ(responder_.passwordRequests.size(), 3u);
+  EXPECT_EQ(Cell(again, 7, 1).Get("Value").ToText(), QStringLiteral("Pupil 6"));
+  again.Call("Quit");
+}
+
+TEST_F(SheetViewTest, CancellingThePasswordRefusesTheOpenWithTheReason) {
+  const QString path = dir_.CopyFixture(QStringLiteral("encrypted-poi-xor.xls"));
+  responder_.passwords = {QStringLiteral("wrong password")};  // then Cancel
+  const OleVariant excel = CreateOleObject("Excel.Application");
+  try {
+    excel.Get("Workbooks").Call("Open", {path, false});
+    FAIL() << "opened without its password";
+  } catch (const EOleError& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("Cannot open \"%1\": it is protected with a password to open, and none was given.")
+                               .arg(QDir::toNativeSeparators(path)));
+  }
+  EXPECT_EQ(responder_.passwordRequests.size(), 2u);
+  EXPECT_EQ(excel.Get("Workbooks").Get("Count").ToInt(), 0);
+  for (const ShownMessage& shown : responder_.messages) EXPECT_FALSE(shown.text.contains(QStringLiteral("wrong password")));
+  excel.Call("Quit");
+}
+
 TEST_F(SheetViewTest, FailedSaveAtQuitIsShownAsAnError) {
   const QString folder = dir_.Path(QStringLiteral("gone"));
   QDir().mkpath(folder);

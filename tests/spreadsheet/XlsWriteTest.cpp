@@ -1,8 +1,10 @@
 // Workbooks the server writes: read back by xlrd with exactly the values
 // written, protection real in the file, foreign files kept whole.
 
+#include "spreadsheet/BlankWorkbook.h"
 #include "spreadsheet/CompoundFile.h"
 #include "spreadsheet/Workbook.h"
+#include "spreadsheet/XlsWriter.h"
 #include "SpreadsheetTestSupport.h"
 
 #include <QJsonArray>
@@ -167,6 +169,58 @@ TEST(ForeignWorkbook, OverwritingCellsInsideMultiCellRecordsKeepsTheirNeighbours
   }
   EXPECT_EQ(actual, expected);
   ExpectStreamPositionsRight(saved);
+}
+
+QJsonObject RowInfo(const QString& path) { return SheetTest::ProbeJson({QStringLiteral("rows"), path}).object(); }
+
+TEST(NewRows, TakeTheSheetsDefaultHeightAndOptions) {
+  // A sheet whose rows are 400 twips by default, not in step with their
+  // font and with extra space below.
+  WorkbookParts parts;
+  parts.stream = BlankWorkbookStream();
+  Biff::RecordCursor cursor(parts.stream, 0);
+  Biff::Record record;
+  while (cursor.Next(record) && record.type != Biff::kDefaultRowHeight) {}
+  ASSERT_EQ(record.type, Biff::kDefaultRowHeight);
+  Biff::PutU16(parts.stream.data() + record.offset + 4, 0x0009);
+  Biff::PutU16(parts.stream.data() + record.offset + 6, 400);
+  ReadWorkbookStream(parts);
+  parts.sheets[0]->SetText(3, 0, QStringLiteral("new row"));
+
+  ScratchDir dir;
+  const QString path = dir.Path(QStringLiteral("rows.xls"));
+  FILE* file = std::fopen(path.toLocal8Bit().constData(), "wb");
+  ASSERT_NE(file, nullptr);
+  CompoundFile::Write(file, path, CompoundFile::NewDocument(),
+                      [&parts](Biff::ByteSink& sink) { WriteWorkbookStream(parts, sink); });
+  std::fclose(file);
+  const QJsonObject rows = RowInfo(path);
+  const QJsonObject row = rows[QStringLiteral("rows")].toObject()[QStringLiteral("3")].toObject();
+  EXPECT_EQ(row[QStringLiteral("height")].toInt(), 400);
+  EXPECT_EQ(row[QStringLiteral("height_mismatch")].toInt(), 1);
+  EXPECT_EQ(row[QStringLiteral("additional_space_below")].toInt(), 1);
+  EXPECT_EQ(row[QStringLiteral("additional_space_above")].toInt(), 0);
+  EXPECT_EQ(row[QStringLiteral("hidden")].toInt(), 0);
+}
+
+TEST(NewRows, InACalcWorkbookMatchTheDefaultRowWhileExistingRowsKeepTheirs) {
+  ScratchDir dir;
+  const QString before = dir.CopyFixture(QStringLiteral("Formate.xls"));
+  const QString after = dir.Path(QStringLiteral("after.xls"));
+  const std::unique_ptr<Workbook> book = Workbook::Open(before);
+  const uint32_t row = book->Sheet(0).RowExtent() + 2;
+  book->Sheet(0).SetText(row, 0, QStringLiteral("appended"));
+  book->Sheet(0).SetText(1, 7, QStringLiteral("into a row that has a ROW record"));
+  book->SaveAs(after);
+  const QJsonObject beforeRows = RowInfo(before);
+  const QJsonObject afterRows = RowInfo(after);
+  const QJsonObject defaults = afterRows[QStringLiteral("default")].toObject();
+  ASSERT_NE(defaults[QStringLiteral("height")].toInt(), 0xFF);  // Calc's own default, not the old fixed height
+  QJsonObject expected = afterRows[QStringLiteral("rows")].toObject()[QString::number(row)].toObject();
+  EXPECT_EQ(expected, defaults);
+  QJsonObject kept = afterRows[QStringLiteral("rows")].toObject();
+  kept.remove(QString::number(row));
+  EXPECT_EQ(kept, beforeRows[QStringLiteral("rows")].toObject());
 }
 
 TEST(Protection, IsRealInTheFileSetSavedReopenedAndCleared) {

@@ -7,6 +7,7 @@
   xlrd_probe.py protection FILE               JSON: the PROTECT flag of every sheet, read from the records
   xlrd_probe.py foreign OUT                   writes a workbook with formats, merges, formulas, three sheets
   xlrd_probe.py offsets FILE                  every stream position the file holds points where it should
+  xlrd_probe.py rows FILE                     JSON: sheet 1's default row and each row's height and options
 Exit status 0 when the check holds; differences go to stdout.
 """
 import json
@@ -32,10 +33,11 @@ xlrd.book.Book.names_epilogue = _lenient_names_epilogue
 
 
 def open_book(path):
+    # xlrd's warnings go to stderr: stdout carries the JSON answers.
     try:
-        return xlrd.open_workbook(path, formatting_info=True)
+        return xlrd.open_workbook(path, formatting_info=True, logfile=sys.stderr)
     except NotImplementedError:
-        return xlrd.open_workbook(path)
+        return xlrd.open_workbook(path, logfile=sys.stderr)
 
 
 def attrs(obj):
@@ -156,7 +158,7 @@ def values(path):
 
 
 def protection(path):
-    book = xlrd.open_workbook(path, on_demand=True)
+    book = xlrd.open_workbook(path, on_demand=True, logfile=sys.stderr)
     mem = book.mem
     flags = []
     for pos in book._sh_abs_posn:
@@ -176,6 +178,23 @@ def protection(path):
                 protected = struct.unpack('<H', data[:2])[0] != 0
         flags.append(protected)
     json.dump(flags, sys.stdout)
+    return 0
+
+
+def rows(path):
+    sheet = open_book(path).sheet_by_index(0)
+    keys = ('height', 'hidden', 'height_mismatch', 'additional_space_above', 'additional_space_below')
+    out = {
+        'default': {
+            'height': sheet.default_row_height,
+            'hidden': sheet.default_row_hidden,
+            'height_mismatch': sheet.default_row_height_mismatch,
+            'additional_space_above': sheet.default_additional_space_above,
+            'additional_space_below': sheet.default_additional_space_below,
+        },
+        'rows': {str(r): {k: getattr(info, k) for k in keys} for r, info in sheet.rowinfo_map.items()},
+    }
+    json.dump(out, sys.stdout)
     return 0
 
 
@@ -274,6 +293,8 @@ def main(argv):
         return foreign(argv[2])
     if command == 'offsets':
         return offsets(argv[2])
+    if command == 'rows':
+        return rows(argv[2])
     print('unknown command', command)
     return 2
 

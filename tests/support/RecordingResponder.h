@@ -43,6 +43,16 @@ class RecordingResponder : public UiResponder {
     return answer;
   }
 
+  std::optional<QString> Password(const QString& title, const QString& text) override {
+    passwordRequests.push_back({MessageKind::Plain, title, text});
+    std::optional<QString> answer;
+    if (!passwords.empty()) {
+      answer.swap(passwords.front());
+      passwords.pop_front();
+    }
+    return answer;
+  }
+
   QStringList Texts() const {
     QStringList out;
     for (const auto& m : messages) out << m.text;
@@ -54,5 +64,7 @@ class RecordingResponder : public UiResponder {
   std::vector<FileDialogRequest> fileRequests;
   std::deque<Answer> answers;
   std::deque<std::optional<QString>> fileNames;  // nullopt = the user cancels
+  std::vector<ShownMessage> passwordRequests;
+  std::deque<std::optional<QString>> passwords;  // nullopt (or none left) = the user cancels
   std::function<void(const ShownMessage&)> onMessage;  // runs while the "box" is open
 };
