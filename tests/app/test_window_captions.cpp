@@ -97,6 +97,13 @@ TEST(XCaptions, MessageBoxesCarryTheirOwnTitlesOnly) {
   });
   UiServices::AskQuestion(QStringLiteral("Save?"), {Answer::Save, Answer::DontSave, Answer::Cancel});
   EXPECT_TRUE(seen);
+  seen = false;
+  WhenModalOpens([&](QWidget* box) {
+    EXPECT_X_CAPTION(*box, QStringLiteral("Password"));
+    seen = true;
+  });
+  UiServices::AskPassword(QStringLiteral("The workbook is protected."));
+  EXPECT_TRUE(seen);
 }
 
 TEST(XCaptions, AboutBoxInBothBrandings) {
