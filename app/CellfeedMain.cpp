@@ -7,6 +7,7 @@
 #include "uikit/Glyphs.h"
 #include "settings/IniFile.h"
 #include "settings/RunContext.h"
+#include "settings/SettingsLocation.h"
 #include "uikit/ScreenCursor.h"
 #include "app/SheetRowWriter.h"
 #include "app/SheetRecordDecoder.h"
@@ -17,7 +18,6 @@
 #include "uikit/UiServices.h"
 #include "forms/fmAbout.h"
 
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -155,11 +155,12 @@ void TfrmMain::BuildMenus() {
                                    &TfrmMain::MultipleBubbleMode1Click);
   SingleBubbleMode1 = AddCommand(Calibrate1, QStringLiteral("SingleBubbleMode1"), QStringLiteral("Single Bubble Mode"),
                                  &TfrmMain::SingleBubbleMode1Click);
-  auto* bubbleModes = new QActionGroup(this);  // exactly one of the two is checked
-  for (QAction* item : {MultipleBubbleMode1, SingleBubbleMode1}) {
-    item->setCheckable(true);
-    bubbleModes->addAction(item);
-  }
+  // Exactly one of the two is checked. Kept here rather than by a toolkit group
+  // of exclusive items, which would draw radio bullets instead of check marks.
+  MultipleBubbleMode1->setCheckable(true);
+  SingleBubbleMode1->setCheckable(true);
+  connect(MultipleBubbleMode1, &QAction::toggled, this, [this](bool on) { SingleBubbleMode1->setChecked(!on); });
+  connect(SingleBubbleMode1, &QAction::toggled, this, [this](bool on) { MultipleBubbleMode1->setChecked(!on); });
   MultipleBubbleMode1->setChecked(true);
 
   Scan1 = bar->addMenu(QStringLiteral("Scan"));

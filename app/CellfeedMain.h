@@ -16,7 +16,6 @@
 #include <memory>
 
 class QAction;
-class QActionGroup;
 class QLabel;
 class QMenu;
 class QTimer;
@@ -110,7 +109,7 @@ class TfrmMain : public QMainWindow {
   // The presence monitor's tick: ends the run when the machine's port is gone.
   void tmrCommDetectTimer();
 
-  // The settings file's full path (beside the executable).
+  // The settings file's full path: beside the executable, or the per-user one.
   QString SettingsFilePath() const;
 
  protected:

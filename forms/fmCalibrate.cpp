@@ -59,8 +59,12 @@ TfrmCalibrate::TfrmCalibrate(QWidget* owner) : QDialog(owner) {
   // Three lines fit where the designed face needed two: the fallback face is wider.
   lblInst = MakeLabel(this, QStringLiteral("lblInst"), {}, {24, 12, 273, 46}, Qt::AlignHCenter | Qt::AlignTop);
   lblInst->setWordWrap(true);
-  lblText = MakeLabel(this, QStringLiteral("lblText"), QStringLiteral("Starting Calibration."), {34, 64, 249, 33},
+  // The prompt wraps: the completion text's second line is wider than the label
+  // in the fallback face, and would be cut at both ends. Its third line takes
+  // the room down to the sheet number.
+  lblText = MakeLabel(this, QStringLiteral("lblText"), QStringLiteral("Starting Calibration."), {34, 62, 249, 42},
                       Qt::AlignHCenter | Qt::AlignTop);
+  lblText->setWordWrap(true);
   lblNumber = MakeLabel(this, QStringLiteral("lblNumber"), QStringLiteral("1"), {90, 104, 61, 16},
                         Qt::AlignRight | Qt::AlignTop, 13);
   lblTtl = MakeLabel(this, QStringLiteral("lblTtl"), QStringLiteral("of 8"), {154, 104, 41, 16},

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build, the whole suite again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the serial tests under
-# ThreadSanitizer, and the fuzz targets' fixed-seed run (scripts/run-fuzzers.sh).
+# ThreadSanitizer, and the fuzz targets' fixed-seed run (scripts/run-fuzzers.sh);
+# then builds the Release build as the Debian package and checks the package.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -15,7 +16,7 @@ run_suite() { # dir, build target, cmake args..., then -- ctest args...
   [ $# -gt 0 ] && shift
   ct=("$@")
   echo "=== $(basename "$dir"): configure and build"
-  cmake -S "$top" -B "$dir" -G Ninja "${cm[@]}" >/dev/null
+  cmake -S "$top" -B "$dir" -G Ninja -DCFW_WARNINGS_AS_ERRORS=ON "${cm[@]}" >/dev/null
   cmake --build "$dir" -j "$jobs" --target "$target"
   echo "=== $(basename "$dir"): tests"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "${ct[@]}")
@@ -33,4 +34,10 @@ fi
 if [ -x "$top/scripts/run-fuzzers.sh" ]; then
   "$top/scripts/run-fuzzers.sh" "$top/build/fuzz"
 fi
+# The Release build, made once as the Debian package, and the package's checks.
+pkglog=$(mktemp)
+"$top/scripts/build-package.sh" | tee "$pkglog"
+deb=$(tail -n 1 "$pkglog")
+rm -f "$pkglog"
+"$top/scripts/check-package.sh" "$deb"
 echo "=== all tests passed"

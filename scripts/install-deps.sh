@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build, run and test the
-# application. Packages already present are not touched.
+# application; with the argument "package", also what building and checking
+# the Debian package needs. Packages already present are not touched.
 set -euo pipefail
 
 packages=(
@@ -8,9 +9,12 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6 libgsf-1-dev
   libgtest-dev googletest
   python3 python3-xlrd python3-xlwt
-  xvfb xauth
+  xvfb xauth x11-utils
   clang libclang-rt-14-dev
 )
+if [ "${1:-}" = package ]; then
+  packages+=(dpkg-dev desktop-file-utils appstream lintian)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

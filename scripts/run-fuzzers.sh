@@ -53,7 +53,7 @@ configure_target() {
 echo "=== fuzz: configure and build"
 cmake -S "$top" -B "$build" -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCFW_WARNINGS_AS_ERRORS=ON \
   -DCFW_SANITIZE=address,undefined -DCFW_BUILD_FUZZERS=ON \
   -DCFW_TEST_DIRS="spreadsheet;app" \
   -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null

@@ -63,12 +63,12 @@ std::tm LocalTimeNow() {
   return local;
 }
 
-// "%07.7d" of the milliseconds with a point before the last three digits.
+// The milliseconds as seven digits at least, with a point before the last three
+// ("0012.345"). Written as two numbers: inserting the point into a string made
+// GCC 12 see an overlapping copy at -O3 that cannot happen.
 std::string TimeText(std::uint32_t ms) {
-  char digits[16];
-  std::snprintf(digits, sizeof digits, "%07u", static_cast<unsigned>(ms));
-  std::string text = digits;
-  text.insert(text.size() - 3, ".");
+  char text[24];
+  std::snprintf(text, sizeof text, "%04u.%03u", static_cast<unsigned>(ms / 1000), static_cast<unsigned>(ms % 1000));
   return text;
 }
 

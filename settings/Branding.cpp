@@ -1,7 +1,5 @@
 #include "settings/Branding.h"
 
-#include "settings/RunContext.h"
-
 #include <QDir>
 #include <QFileInfo>
 
@@ -10,13 +8,14 @@ bool IsBrandedExecutableName(const QString& exePath) {
 }
 
 Branding Branding::ForExecutable(const QString& exePath) {
-  if (IsBrandedExecutableName(exePath)) return {true, QStringLiteral("Orvane"), QStringLiteral("OrvaneSettings.ini")};
-  return {false, QStringLiteral("Data Collection"), QStringLiteral("DataMachSettings.ini")};
+  if (IsBrandedExecutableName(exePath))
+    return {true, QStringLiteral("Orvane"), QStringLiteral("OrvaneSettings.ini"),
+            QStringLiteral("org.cellfeedwizard.OrvaneCellfeedWizard")};
+  return {false, QStringLiteral("Data Collection"), QStringLiteral("DataMachSettings.ini"),
+          QStringLiteral("org.cellfeedwizard.CellfeedWizard")};
 }
 
 QString SettingsFilePath(const QString& exePath) {
   const QFileInfo exe(exePath);
   return exe.absoluteDir().filePath(Branding::ForExecutable(exePath).settingsFileName);
 }
-
-QString CurrentSettingsFilePath() { return SettingsFilePath(RunContext::ExecutablePath()); }

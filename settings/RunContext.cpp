@@ -1,6 +1,7 @@
 #include "settings/RunContext.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace {
 QString overridePath;
@@ -9,8 +10,17 @@ QStringList overrideArgs;
 
 namespace RunContext {
 
+QString StartedPath(const QString& argv0, const QString& resolvedExecutable) {
+  const QString startedName = QFileInfo(argv0).fileName();
+  if (startedName.isEmpty()) return resolvedExecutable;
+  return QFileInfo(resolvedExecutable).absolutePath() + QLatin1Char('/') + startedName;
+}
+
 QString ExecutablePath() {
-  return overridePath.isEmpty() ? QCoreApplication::applicationFilePath() : overridePath;
+  if (!overridePath.isEmpty()) return overridePath;
+  // applicationFilePath() follows links, so the name comes from argv[0].
+  const QStringList args = QCoreApplication::arguments();
+  return StartedPath(args.isEmpty() ? QString() : args.front(), QCoreApplication::applicationFilePath());
 }
 
 QStringList Arguments() {

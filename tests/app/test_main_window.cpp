@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStyleOptionMenuItem>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -82,7 +83,30 @@ TEST_F(MainWindowTest, BubbleModePairIsExclusiveAndKeepsItsCheck) {
   w->SingleBubbleMode1->trigger();
   EXPECT_FALSE(w->MultipleBubbleMode1->isChecked());
   EXPECT_TRUE(w->SingleBubbleMode1->isChecked());
+  w->SingleBubbleMode1->trigger();
+  EXPECT_TRUE(w->SingleBubbleMode1->isChecked()) << "choosing the checked item again changes nothing";
+  EXPECT_FALSE(w->MultipleBubbleMode1->isChecked());
+  w->MultipleBubbleMode1->setChecked(true);  // as the settings file sets it
+  EXPECT_FALSE(w->SingleBubbleMode1->isChecked());
   EXPECT_TRUE(h.ui.messages.empty());
+}
+
+// What the menu asks its style to draw beside an item.
+class MenuProbe : public QMenu {
+ public:
+  static QStyleOptionMenuItem::CheckType CheckTypeOf(const QMenu* menu, const QAction* item) {
+    QStyleOptionMenuItem option;
+    // The protected member reached through this class's name, called on the real menu.
+    void (QMenu::*init)(QStyleOptionMenuItem*, const QAction*) const = &MenuProbe::initStyleOption;
+    (menu->*init)(&option, item);
+    return option.checkType;
+  }
+};
+
+TEST_F(MainWindowTest, BubbleModeItemsShowCheckMarksNotRadioBullets) {
+  for (const QAction* item : {w->MultipleBubbleMode1, w->SingleBubbleMode1})
+    EXPECT_EQ(MenuProbe::CheckTypeOf(w->Calibrate1, item), QStyleOptionMenuItem::NonExclusive)
+        << item->text().toStdString();
 }
 
 TEST_F(MainWindowTest, StopScanningWhileNotActiveOnlyRepeatsItsSteps) {

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a Release build and prints the .deb's path as
+# its last line. Installs what it needs from Debian's packages first.
+#   CFW_PACKAGE_BUILD   build folder (default build/package)
+# Further arguments go to CMake (for instance -DCMAKE_CXX_COMPILER_LAUNCHER=ccache).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/install-deps.sh" package
+build="${CFW_PACKAGE_BUILD:-$top/build/package}"
+umask 022  # the modes of the installed files
+
+# Debian's hardening flags, as a package build of the distribution takes them;
+# no -g, since no debug symbols package is made.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cppflags=$(dpkg-buildflags --get CPPFLAGS)
+cxxflags=$(dpkg-buildflags --get CXXFLAGS)
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+cxxflags=" $cxxflags "
+cxxflags="${cxxflags// -g / }"
+
+echo "=== package: configure and build (Release)"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCFW_BUILD_TESTS=OFF \
+  -DCFW_WARNINGS_AS_ERRORS=ON \
+  -DCMAKE_CXX_FLAGS="$cppflags $cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" "$@" >/dev/null
+cmake --build "$build" -j "$(nproc)"
+echo "=== package: cpack"
+rm -f "$build"/cellfeedwizard_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/cellfeedwizard_*.deb)
+echo "$deb"
