@@ -17,6 +17,7 @@
 // compare with.
 
 #include "automation/ComObj.h"
+#include "bench/ChildResult.h"
 #include "bench/PeakMemory.h"
 #include "spreadsheet/Calculation.h"
 #include "spreadsheet/SpreadsheetServer.h"
@@ -112,15 +113,6 @@ int Prepare(const QString& written, const QString& target) {
   book->Formulas().RecalculateEverything();
   book->SaveAs(target);
   return 0;
-}
-
-QJsonObject RunChild(const QString& program, const QStringList& args) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  process.start(program, args);
-  process.waitForFinished(-1);
-  const QByteArray out = process.readAllStandardOutput().trimmed();
-  return QJsonDocument::fromJson(out.mid(out.lastIndexOf('\n') + 1)).object();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 // Prints wall time and peak memory side by side, and the row search alone.
 
 #include "automation/ComObj.h"
+#include "bench/ChildResult.h"
 #include "bench/PeakMemory.h"
 #include "spreadsheet/SpreadsheetServer.h"
 #include "spreadsheet/Workbook.h"
@@ -21,7 +22,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTextStream>
 
 #include <cstdio>
@@ -88,16 +88,6 @@ int Measure(const QString& source, const QString& target) {
                      {QStringLiteral("peak_kib"), static_cast<qint64>(PeakKib())}};
   std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
   return 0;
-}
-
-QJsonObject RunChild(const QString& program, const QStringList& args) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  process.start(program, args);
-  process.waitForFinished(-1);
-  const QByteArray out = process.readAllStandardOutput().trimmed();
-  const QByteArray last = out.mid(out.lastIndexOf('\n') + 1);
-  return QJsonDocument::fromJson(last).object();
 }
 
 }  // namespace

@@ -160,24 +160,32 @@ def values(path):
     return 0
 
 
+def sheet_records(mem, pos):
+    """The records of the worksheet substream starting at pos, as (type, data),
+    leaving out those of substreams nested in it (charts)."""
+    depth = 0
+    while pos + 4 <= len(mem):
+        rtype, size = struct.unpack('<HH', mem[pos:pos + 4])
+        data = mem[pos + 4:pos + 4 + size]
+        pos += 4 + size
+        if rtype == 0x0809:
+            depth += 1
+        elif rtype == 0x000A:
+            depth -= 1
+            if depth == 0:
+                return
+        elif depth == 1:
+            yield rtype, data
+
+
 def protection(path):
     book = xlrd.open_workbook(path, on_demand=True, logfile=sys.stderr)
     mem = book.mem
     flags = []
     for pos in book._sh_abs_posn:
         protected = False
-        depth = 0
-        while pos + 4 <= len(mem):
-            rtype, size = struct.unpack('<HH', mem[pos:pos + 4])
-            data = mem[pos + 4:pos + 4 + size]
-            pos += 4 + size
-            if rtype == 0x0809:
-                depth += 1
-            elif rtype == 0x000A:
-                depth -= 1
-                if depth == 0:
-                    break
-            elif rtype == 0x0012 and depth == 1:
+        for rtype, data in sheet_records(mem, pos):
+            if rtype == 0x0012:
                 protected = struct.unpack('<H', data[:2])[0] != 0
         flags.append(protected)
     json.dump(flags, sys.stdout)
@@ -316,22 +324,12 @@ def formulas(path):
         sheet = book.sheet_by_index(index)
         shared = {}  # (first row, first col) of a shared range -> its tokens
         cells = []
-        depth = 0
-        while pos + 4 <= len(mem):
-            rtype, size = struct.unpack('<HH', mem[pos:pos + 4])
-            data = mem[pos + 4:pos + 4 + size]
-            pos += 4 + size
-            if rtype == 0x0809:
-                depth += 1
-            elif rtype == 0x000A:
-                depth -= 1
-                if depth == 0:
-                    break
-            elif rtype == 0x0006 and depth == 1:
+        for rtype, data in sheet_records(mem, pos):
+            if rtype == 0x0006:
                 row, col = struct.unpack('<HH', data[:4])
                 cce = struct.unpack('<H', data[20:22])[0]
                 cells.append((row, col, data[22:22 + cce]))
-            elif rtype == 0x04BC and depth == 1:
+            elif rtype == 0x04BC:
                 first_row, _, first_col = struct.unpack('<HHB', data[:5])
                 cce = struct.unpack('<H', data[8:10])[0]
                 shared[(first_row, first_col)] = data[10:10 + cce]
