@@ -37,7 +37,7 @@ class ScanningTest : public ::testing::Test {
     w.StartScanning1->trigger();
     EXPECT_TRUE(w.ScanningActive);
     EXPECT_TRUE(WaitUntil([&] { return !w.ModeCommandPending; })) << "the machine acknowledged \"@\"";
-    EXPECT_TRUE(Machine().WaitFor([](const SimulatorStatus& s) { return s.modeChosen; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(Machine().WaitFor([](const SimulatorStatus& s) { return s.modeChosen; }, std::chrono::seconds(10)));
     return w;
   }
   MachineSimulator& Machine() { return *h.machine; }

@@ -42,7 +42,7 @@ XTitles ReadXTitles(WId window) {
   return titles;
 }
 
-// The window's titles on the server once it shows `expected`, or after two
+// The window's titles on the server once it shows `expected`, or after ten
 // seconds whatever it shows then.
 XTitles XTitlesOf(QWidget& window, const QString& expected) {
   XTitles titles;
@@ -50,8 +50,7 @@ XTitles XTitlesOf(QWidget& window, const QString& expected) {
       [&] {
         titles = ReadXTitles(window.winId());
         return titles.netWmName == expected && titles.wmName == expected;
-      },
-      2000);
+      });
   return titles;
 }
 

@@ -166,7 +166,7 @@ TEST_F(WorkbookTest, AFailedCellWriteIsTriedAgainAsItsOwnRowAndReportedOnce) {
   EXPECT_EQ(w.PendingSheets.Size(), 1u);
   h.Tick({"next"});  // waits behind the sheet that failed: rows keep their order
   EXPECT_EQ(w.CurrentRow, 1);
-  ASSERT_TRUE(WaitUntil([&] { return w.CurrentRow == 3; }, 3000)) << "tried again by the timer";
+  ASSERT_TRUE(WaitUntil([&] { return w.CurrentRow == 3; })) << "tried again by the timer";
   EXPECT_EQ(h.ui.messages.size(), 1u) << "reported once";
   w.Save1->trigger();
   WorkbookReader saved(w.CurrentFile);
@@ -189,7 +189,7 @@ TEST_F(WorkbookTest, ARecordDecodedWhileTheTickWaitsGetsARowOfItsOwnHalfASecondL
   w.tmrInputValTimer();
   EXPECT_EQ(w.CurrentRow, 2) << "only the sheet that was due";
   EXPECT_TRUE(w.tmrInputVal->isActive()) << "the late sheet keeps the writer armed";
-  ASSERT_TRUE(WaitUntil([&] { return w.CurrentRow == 3; }, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return w.CurrentRow == 3; }));
   EXPECT_GE(SheetQueue::Clock::now() - lateArrival, std::chrono::milliseconds(450)) << "written 500 ms after its record";
   ProcessEventsFor(700);
   EXPECT_EQ(w.CurrentRow, 3) << "no row of blanks for a tick without a record";

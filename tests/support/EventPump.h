@@ -11,8 +11,9 @@ inline void ProcessEventsFor(int ms) {
   while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-// False when the time ran out first.
-inline bool WaitUntil(const std::function<bool()>& holds, int ms = 5000) {
+// False when the time ran out first. The default is for something that will
+// happen: generous, so that a busy machine cannot fail the test.
+inline bool WaitUntil(const std::function<bool()>& holds, int ms = 10000) {
   QDeadlineTimer deadline(ms);
   while (!holds()) {
     if (deadline.hasExpired()) return false;
