@@ -121,14 +121,17 @@ TEST_F(ScanningTest, TwoRecordsWithinOneIntervalGetARowEachHalfASecondAfterTheir
   });
   const auto sent = SheetQueue::Clock::now();
   Machine().SendRaw("S~\x20" "E\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return w.PendingSheets.Size() == 1; })) << "the first sheet arrived";
   ProcessEventsFor(200);
   SendAndWaitForRows(w, "S~\x10" "E\r\n", 2);
   EXPECT_EQ(RowOf(w, first, 2), QStringList({"1", " "}));
   EXPECT_EQ(RowOf(w, first + 1, 2), QStringList({"2", " "}));
   ASSERT_EQ(written.size(), 2u);
-  // Each row waits its own 500 ms; the second is not written with the first.
+  // Each row waits its own 500 ms; the second is not written with the first
+  // (in one tick both would be stamped alike). A busy machine may delay the
+  // first tick, so the gap is only asked to be clearly more than none.
   EXPECT_GE(written[0] - sent, std::chrono::milliseconds(480));
-  EXPECT_GE(written[1] - written[0], std::chrono::milliseconds(150));
+  EXPECT_GE(written[1] - written[0], std::chrono::milliseconds(50));
 }
 
 TEST_F(ScanningTest, FourSheetsInOneBurstAreFourRowsAndANoisyOverlongRecordHoldsNothingUp) {

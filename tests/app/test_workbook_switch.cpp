@@ -81,7 +81,9 @@ TEST_F(SwitchTest, DuringThePreviousWorkbooksSaveQuestionNoRowGoesIntoTheWrongOn
   h.ui.onQuestion = [&](const ShownMessage& question) {
     if (!question.text.contains("a.xls")) return;
     h.machine->SendRaw(Record(2));
-    ProcessEventsFor(900);
+    // Decoded and waiting, then long enough for the writer to tick on it.
+    EXPECT_TRUE(WaitUntil([&] { return w.PendingSheets.Size() == 1; })) << "the sheet arrived";
+    ProcessEventsFor(700);
   };
   h.ui.answers = {Answer::DontSave};
   h.ui.fileNames.push_back(b);
@@ -90,7 +92,7 @@ TEST_F(SwitchTest, DuringThePreviousWorkbooksSaveQuestionNoRowGoesIntoTheWrongOn
   EXPECT_EQ(h.ui.questions[0].text, "Do you want to save the changes you made to 'a.xls'?");
   EXPECT_TRUE(h.ui.messages.empty()) << h.ui.Texts().join('|').toStdString();
   EXPECT_EQ(w.CurrentFile, b);
-  EXPECT_EQ(w.CurrentRow, 5) << "the sheet went to B's first empty row";
+  EXPECT_TRUE(WaitUntil([&] { return w.CurrentRow == 5; })) << "the sheet went to B's first empty row";
   h.ui.onQuestion = nullptr;
   w.Save1->trigger();
   WorkbookReader savedB(b);
@@ -119,7 +121,8 @@ TEST_F(SwitchTest, SheetsArrivingBeforeTheNewWorkbooksRowSearchWaitForIt) {
   }
   h.ui.onQuestion = [&](const ShownMessage&) {
     h.machine->SendRaw(Record(3));
-    ProcessEventsFor(900);  // due meanwhile, but B's rows are not known yet
+    EXPECT_TRUE(WaitUntil([&] { return w.PendingSheets.Size() == 1; })) << "the sheet arrived";
+    ProcessEventsFor(700);  // due meanwhile, but B's rows are not known yet
     EXPECT_EQ(w.PendingSheets.Size(), 1u);
   };
   h.ui.answers = {Answer::Yes};
