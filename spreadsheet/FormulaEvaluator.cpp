@@ -134,6 +134,7 @@ Value FormulaEvaluator::Evaluate(const FormulaProgram& program, const CellPositi
   at_ = at;
   arrayDepth_ = 0;
   nameDepth_ = 0;
+  names_.clear();
   Value result = Eval(program, program.root);
   if (result.kind == Value::Kind::Reference) result = Intersect(result);
   if (result.kind == Value::Kind::Array) {
@@ -168,11 +169,17 @@ Value FormulaEvaluator::Eval(const FormulaProgram& program, uint32_t index) {
 }
 
 Value FormulaEvaluator::EvalName(uint32_t index) {
+  const uint64_t key = (uint64_t{index} << 1) | (arrayDepth_ > 0 ? 1u : 0u);
+  if (const auto met = names_.find(key); met != names_.end()) {
+    return met->second.pending ? Value::Error(ErrorCode::Name) : met->second.value;
+  }
   const FormulaProgram* program = cells_.NameProgram(index);
   if (!program || nameDepth_ >= kMaxNameDepth) return Value::Error(ErrorCode::Name);
+  names_.emplace(key, NameResult{});
   ++nameDepth_;
   Value result = Eval(*program, program->root);
   --nameDepth_;
+  names_[key] = NameResult{false, result};  // looked up again: the map may have grown meanwhile
   return result;
 }
 

@@ -8,7 +8,9 @@
 #include "spreadsheet/FormulaProgram.h"
 #include "spreadsheet/FunctionRef.h"
 
+#include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class CellCriterion;
@@ -86,4 +88,14 @@ class FormulaEvaluator {
   CellPosition at_;
   int arrayDepth_ = 0;  // > 0 inside an argument that takes arrays
   int nameDepth_ = 0;   // names within names, bounded
+  // The names met while evaluating one formula. Within one formula a name
+  // has one value per context (inside an array argument or not), so it is
+  // worked out once: a name used twice by the name it stands in would
+  // otherwise cost twice per level. One met again while still being worked
+  // out is a circular name.
+  struct NameResult {
+    bool pending = true;
+    Value value;
+  };
+  std::unordered_map<uint64_t, NameResult> names_;
 };

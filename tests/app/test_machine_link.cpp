@@ -70,6 +70,9 @@ TEST(PresenceMonitor, RestsWhileSetupIsOpenAndWatchesTheConfiguredPort) {
   TfrmMain& w = h.StartWindow();
   h.NewWorkbook(h.tmp.Path("m.xls"));
   w.StartScanning1->trigger();
+  // The machine's answer to the mode command comes first, so that the dialog
+  // does not take a late one for the answer to its own probe.
+  ASSERT_TRUE(WaitUntil([&] { return !w.ModeCommandPending; }));
   w.StopScanning1->trigger();  // Setup refuses while scanning
   ASSERT_TRUE(w.tmrCommDetect->isActive());
   w.tmrCommDetect->setInterval(50);  // 5000 ms in the product

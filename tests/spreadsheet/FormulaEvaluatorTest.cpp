@@ -167,6 +167,21 @@ TEST(FormulaReferences, NamesAreEvaluatedWhereTheyAreUsedAndSelfReferenceStops) 
   ExpectError(Eval(Rpn().Name(9, kV), cells), ErrorCode::Name);  // no such name
 }
 
+// A name used twice by the name it stands in, level after level, is worked
+// out once per level: 2^29 evaluations would never end. The same holds for
+// a name that uses itself twice (found by the fuzzer: =COUNT(self, self)).
+TEST(FormulaReferences, NamesUsedTwicePerLevelCostOnceAndCircularOnesStop) {
+  MapCells cells;
+  constexpr uint16_t kChain = 30;  // within the nesting bound of names
+  for (uint16_t n = 10; n < 10 + kChain - 1; ++n) {
+    cells.SetName(n, DecodeFormula(Rpn().Name(n + 1, kV).Name(n + 1, kV).FuncVar(4, 2).Bytes(), {}, ThreeSheets()).program);
+  }
+  cells.SetName(10 + kChain - 1, DecodeFormula(Rpn().Int(1).Bytes(), {}, ThreeSheets()).program);
+  ExpectNumber(Eval(Rpn().Name(10, kV), cells), 536870912);  // 2^29
+  cells.SetName(3, DecodeFormula(Rpn().Name(3, kV).Name(3, kV).FuncVar(0, 2).Bytes(), {}, ThreeSheets()).program);
+  ExpectNumber(Eval(Rpn().Name(3, kV), cells), 0);  // COUNT of two #NAME? errors
+}
+
 TEST(FormulaArrays, SumProductEvaluatesItsArgumentsAsArrays) {
   MapCells cells;
   const char* const fruit[] = {"apple", "pear", "Apple", "fig"};
