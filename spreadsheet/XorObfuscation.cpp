@@ -78,11 +78,11 @@ std::array<uint8_t, 16> Array(std::span<const uint8_t> password) {
     --index;
     out[index] = XorRor(password[password.size() - 1], low);
   }
-  while (index > 0) {
-    --index;
-    out[index] = XorRor(password[index], high);
-    --index;
-    out[index] = XorRor(password[index], low);
+  // Pairs from the end (index is even here): written with the pair's bounds
+  // in the loop condition, which also lets GCC see that nothing wraps.
+  for (; index >= 2; index -= 2) {
+    out[index - 1] = XorRor(password[index - 1], high);
+    out[index - 2] = XorRor(password[index - 2], low);
   }
   // The rest is padding, filled from the end; the count may step past zero.
   index = 15;
