@@ -345,12 +345,12 @@ def formulas(path):
     return 0
 
 
-def book(out_path, spec):
+def book(out_path, sheets_json):
     """Sheets in the order given; a text starting with "=" is a formula
     (xlwt stores no result with it)."""
     import xlwt
     out = xlwt.Workbook(encoding='utf-8')
-    sheets = json.loads(spec)
+    sheets = json.loads(sheets_json)
     added = {name: out.add_sheet(name) for name in sheets}  # formulas may name later sheets
     for name, cells in sheets.items():
         sheet = added[name]
