@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int kMaxNameDepth = 32;
 // Arrays larger than this (64 whole columns) are #NUM!, not gigabytes.
 constexpr uint64_t kMaxArrayCells = uint64_t{1} << 22;
 

@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr int kMaxNameDepth = 32;
 constexpr uint32_t kManyRows = 64;     // areas this tall make a column worth copying
 constexpr uint32_t kNarrowArea = 16;  // columns; wider areas are read through the sheets
 constexpr int32_t kLastRow = 0xFFFF;

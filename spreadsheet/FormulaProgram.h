@@ -10,6 +10,10 @@
 #include <memory>
 #include <vector>
 
+// How deep names within names are followed. The evaluator and the dependency
+// graph share it: a name the evaluator reads must be one the graph follows.
+inline constexpr int kMaxNameDepth = 32;
+
 enum class NodeKind : uint8_t {
   Number,     // payload: index in numbers
   Text,       // payload: index in texts
