@@ -27,6 +27,22 @@ class EOleError : public std::runtime_error {
   QString Message() const { return QString::fromUtf8(what()); }
 };
 
+// The document or the server behind a reference has gone: the user closed
+// the workbook's window, or the server ended, was killed or stopped
+// answering. Nothing more can be written there; what the caller still holds
+// must be kept elsewhere.
+class EServerGone : public EOleError {
+ public:
+  using EOleError::EOleError;
+};
+
+// The server cannot be had on this machine: it is not installed, or it did
+// not start in time. The message says what to do about it.
+class EServerUnavailable : public EOleError {
+ public:
+  using EOleError::EOleError;
+};
+
 // A call on a value that is not an object reference, or a conversion the
 // value cannot make.
 class EVariantError : public std::runtime_error {
