@@ -1,6 +1,6 @@
 #include "spreadsheet/FormulaValue.h"
 
-#include "spreadsheet/CellEntry.h"
+#include "automation/CellEntry.h"
 
 #include <QList>
 

@@ -1,7 +1,7 @@
 #include "spreadsheet/ServerObjects.h"
 
 #include "automation/DispatchHelpers.h"
-#include "spreadsheet/CellEntry.h"
+#include "automation/CellEntry.h"
 #include "spreadsheet/FormulaProgram.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // Shared by the spreadsheet tests: a scratch folder per test, fixture copies
 // and the independent xlrd/xlwt checks (xlrd_probe.py).
 
-#include "spreadsheet/CellEntry.h"
+#include "automation/CellEntry.h"
 
 #include <QByteArray>
 #include <QDir>

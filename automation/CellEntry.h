@@ -1,7 +1,8 @@
 #pragma once
-// How a text put into a cell through the automation calls is stored: the
+// How a text put into a cell through the automation calls is stored: a
 // spreadsheet application keeps a number when the text reads as one, as when
-// a user types it, and text otherwise.
+// a user types it, and text otherwise. Every server behind the calls keeps
+// this one rule.
 
 #include <QStringView>
 

@@ -1,4 +1,4 @@
-#include "spreadsheet/CellEntry.h"
+#include "automation/CellEntry.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 // Which texts put into a cell become numbers.
 
-#include "spreadsheet/CellEntry.h"
+#include "automation/CellEntry.h"
 
 #include <QString>
 
