@@ -1,5 +1,7 @@
 #include "app/CrashJournal.h"
 
+#include "settings/StateFolder.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -14,7 +16,6 @@
 
 namespace {
 
-const QString kProductFolder = QStringLiteral("CellfeedWizard");
 const QByteArray kMagic = QByteArrayLiteral("CellfeedWizard crash journal 1");
 const QString kSuffix = QStringLiteral(".journal");
 constexpr int kFixedFields = 5;  // "S", number, row, time, count
@@ -144,12 +145,7 @@ QByteArray CsvField(const QString& value) {
 
 }  // namespace
 
-QString CrashJournal::Folder() {
-  const QString state = qEnvironmentVariable("XDG_STATE_HOME");
-  // A relative value is not a state folder (and would follow the current folder).
-  const QString base = QDir::isAbsolutePath(state) ? state : QDir::homePath() + QStringLiteral("/.local/state");
-  return QDir(base).filePath(kProductFolder);
-}
+QString CrashJournal::Folder() { return UserStateFolder(); }
 
 QString CrashJournal::PathFor(const QString& workbookPath) {
   const QString absolute = QFileInfo(workbookPath).absoluteFilePath();
