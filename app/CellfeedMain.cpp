@@ -10,6 +10,7 @@
 #include "settings/SettingsLocation.h"
 #include "uikit/ScreenCursor.h"
 #include "app/SheetRowWriter.h"
+#include "app/SpreadsheetChoice.h"
 #include "app/SheetRecordDecoder.h"
 #include "app/WorkbookSwitch.h"
 #include "forms/fmSetup.h"
@@ -36,7 +37,6 @@ constexpr int kClientWidth = 375;
 constexpr int kClientHeight = 34;
 constexpr int kButtonSize = 34;
 
-const QString kWorkbookFilter = QStringLiteral("Excel Files (*.xls)|*.xls");
 
 const QColor kNotActiveColour(255, 0, 0);
 const QColor kActiveColour(192, 220, 192);  // money green
@@ -404,7 +404,7 @@ void TfrmMain::tmrInputValTimer() {
 
 RowTarget TfrmMain::CurrentTarget() {
   if (!Journal) Journal = std::make_unique<CrashJournal>(CurrentFile);
-  return {WorkSheets, CurrentFile, CurrentRow, *Journal};
+  return {WorkSheets, CurrentFile, CurrentRow, *Journal, WorkbookGone};
 }
 
 void TfrmMain::ArmRowWriter() {

@@ -75,6 +75,10 @@ class TfrmMain : public QMainWindow {
   // Workbook state: the spreadsheet application and the current workbook's
   // sheets, which rows are written into.
   OleVariant ExcelApp;
+  QString ExcelAppProgId;  // which server ExcelApp is an instance of
+  // The server said the current workbook is no longer open there: sheets go
+  // to its journal only, until another workbook (or this one again) is opened.
+  bool WorkbookGone = false;
   OleVariant WorkSheets;
   // The current workbook's crash journal (none before the first workbook).
   std::unique_ptr<CrashJournal> Journal;

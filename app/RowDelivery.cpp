@@ -51,15 +51,35 @@ void RowDelivery::KeepAll(SheetQueue& queue, const QString& workbookPath, const 
 }
 
 bool RowDelivery::WriteFront(SheetQueue& queue, const RowTarget& target, SheetQueue::Clock::time_point now) {
+  if (target.workbookGone) {
+    KeepInJournal(queue, target);
+    return true;
+  }
   PendingSheet& sheet = queue.Front();
-  const int row = target.currentRow;
-  if (const std::optional<QString> problem = LastingRowProblem(target.workSheets, row, sheet.values)) {
-    Keep(queue.TakeFront(), target.workbookPath, row, *problem);
+  try {
+    if (sheet.row == 0) sheet.row = FirstFreeRowFrom(target.workSheets, target.currentRow);
+  } catch (const EServerGone& gone) {
+    Gone(target, gone);
+    return true;
+  } catch (const std::exception&) {
+    sheet.row = target.currentRow;  // what failed here, the checks below meet and report
+  }
+  const int row = target.currentRow = sheet.row;
+  try {
+    if (const std::optional<QString> problem = LastingRowProblem(target.workSheets, row, sheet.values)) {
+      Keep(queue.TakeFront(), target.workbookPath, row, *problem);
+      return true;
+    }
+  } catch (const EServerGone& gone) {
+    Gone(target, gone);
     return true;
   }
   Journal(sheet, target);
   try {
     WriteSheetRow(target.workSheets, row, sheet.values);
+  } catch (const EServerGone& gone) {
+    Gone(target, gone);
+    return true;
   } catch (const std::exception& error) {
     const QString reason = QString::fromUtf8(error.what());
     if (++sheet.failedWrites >= kWriteAttempts) {
@@ -79,6 +99,26 @@ bool RowDelivery::WriteFront(SheetQueue& queue, const RowTarget& target, SheetQu
   ++target.currentRow;
   queue.TakeFront();
   return true;
+}
+
+void RowDelivery::Gone(const RowTarget& target, const EServerGone& gone) {
+  target.workbookGone = true;
+  report_(WithFullStop(gone.Message()) +
+          QStringLiteral("  The sheets scanned for '%1' are kept, and are offered back when it is opened again.")
+              .arg(WorkbookName(target.workbookPath)));
+}
+
+void RowDelivery::KeepInJournal(SheetQueue& queue, const RowTarget& target) {
+  PendingSheet sheet = queue.TakeFront();
+  // Each keeps a row number of its own, so each is offered back on its own.
+  if (sheet.row == 0) sheet.row = target.currentRow;
+  target.currentRow = sheet.row;
+  Journal(sheet, target);
+  if (!sheet.journaled) {
+    Keep(sheet, target.workbookPath, 0, QStringLiteral("the workbook is no longer open and the crash journal cannot be written"));
+    return;
+  }
+  ++target.currentRow;
 }
 
 void RowDelivery::Journal(PendingSheet& sheet, const RowTarget& target) {

@@ -19,11 +19,15 @@ class CrashJournal;
 
 // Where rows go: the sheet collection of one workbook, its file, the row for
 // the next sheet (advanced here) and its journal.
+// workbookGone: the server said the workbook is no longer open there (its
+// window was closed, the server ended); from then on sheets go only into the
+// journal, which offers them back when the workbook is opened again.
 struct RowTarget {
   const OleVariant& workSheets;
   const QString& workbookPath;
   int& currentRow;
   CrashJournal& journal;
+  bool& workbookGone;
 };
 
 class RowDelivery {
@@ -45,6 +49,9 @@ class RowDelivery {
   // False when the head stays queued after a passing failure.
   bool WriteFront(SheetQueue& queue, const RowTarget& target, SheetQueue::Clock::time_point now);
   void Journal(PendingSheet& sheet, const RowTarget& target);
+  // The workbook has gone from its server: told once, then journal only.
+  void Gone(const RowTarget& target, const EServerGone& gone);
+  void KeepInJournal(SheetQueue& queue, const RowTarget& target);
   void Keep(const PendingSheet& sheet, const QString& workbookPath, int row, const QString& reason);
 
   Report report_;

@@ -19,6 +19,7 @@ struct PendingSheet {
   std::chrono::steady_clock::time_point due;
   int failedWrites = 0;  // passing failures so far
   bool journaled = false;
+  int row = 0;           // chosen at its first attempt (0: none yet); retries keep it
 };
 
 class SheetQueue {

@@ -29,6 +29,15 @@ void WriteSheetRow(const OleVariant& workSheets, int row, const QStringList& val
   const int count = static_cast<int>(values.size());
   for (int k = 1; k <= count; ++k) put(k, values[k - 1]);
   for (int k = count + 1; k <= kFilledColumns; ++k) put(k, QStringLiteral(" "));
+  sheet.Get(QStringLiteral("Cells"), {row, 1}).Get(QStringLiteral("Value"));
+}
+
+int FirstFreeRowFrom(const OleVariant& workSheets, int row) {
+  const OleVariant sheet = workSheets.Get(QStringLiteral("Item"), {1});
+  while (row <= kSheetRows && !sheet.Get(QStringLiteral("Cells"), {row, 1}).Get(QStringLiteral("Value")).ToText().isEmpty()) {
+    ++row;
+  }
+  return row;
 }
 
 std::optional<QString> LastingRowProblem(const OleVariant& workSheets, int row, const QStringList& values) {
@@ -38,6 +47,8 @@ std::optional<QString> LastingRowProblem(const OleVariant& workSheets, int row, 
   if (row < 1 || row > kSheetRows) return QStringLiteral("row %1 is outside the worksheet (1 to %2)").arg(row).arg(kSheetRows);
   try {
     workSheets.Get(QStringLiteral("Item"), {1});
+  } catch (const EServerGone&) {
+    throw;  // the workbook may come back: its sheets wait in the journal
   } catch (const std::exception& gone) {
     return QString::fromUtf8(gone.what());
   }

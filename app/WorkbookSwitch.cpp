@@ -3,6 +3,7 @@
 #include "app/CellfeedMain.h"
 #include "app/CrashJournal.h"
 #include "app/JournalRecovery.h"
+#include "app/SpreadsheetChoice.h"
 #include "uikit/UiServices.h"
 #include "automation/ComObj.h"
 
@@ -12,13 +13,11 @@
 
 namespace {
 
-const QString kSpreadsheetProgId = QStringLiteral("Excel.Application");
-
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
 
 // A spreadsheet instance of its own, only to read a workbook and let it go.
-std::vector<JournalSheet> MissingFromFile(const JournalContents& journal) {
-  const OleVariant app = CreateOleObject(kSpreadsheetProgId);
+std::vector<JournalSheet> MissingFromFile(const JournalContents& journal, const QString& settingsFile) {
+  const OleVariant app = CreateOleObject(ServerForWorkbook(journal.workbookPath, settingsFile));
   const auto quit = [&app] { app.Call(QStringLiteral("Quit")); };
   try {
     app.Get(QStringLiteral("Workbooks")).Call(QStringLiteral("Open"), {journal.workbookPath, false});
@@ -34,15 +33,22 @@ std::vector<JournalSheet> MissingFromFile(const JournalContents& journal) {
 
 }  // namespace
 
-void WorkbookSwitch::Open(const QString& path) { OpenWorkbook(path, true, Offer::Ask); }
+void WorkbookSwitch::Open(const QString& path) {
+  try {
+    OpenWorkbook(path, true, Offer::Ask);
+  } catch (const EServerUnavailable& missing) {
+    TellUnavailable(path, missing);
+  }
+}
 
 void WorkbookSwitch::OpenWorkbook(const QString& path, bool startScanning, Offer offer) {
   // Beside the current workbook, which stays current if this fails.
-  const OleVariant app = CreateOleObject(kSpreadsheetProgId);
+  const QString progId = ServerForWorkbook(path, w_.SettingsFilePath());
+  const OleVariant app = CreateOleObject(progId);
   app.Put(QStringLiteral("Visible"), true);
   app.Get(QStringLiteral("Workbooks")).Call(QStringLiteral("Open"), {path, false});
   const OleVariant sheets = app.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets"));
-  OleVariant previous = Adopt(app, sheets, path);
+  OleVariant previous = Adopt(app, progId, sheets, path);
   try {
     Remember(path);
     OfferJournal(offer);
@@ -62,24 +68,46 @@ void WorkbookSwitch::OpenWorkbook(const QString& path, bool startScanning, Offer
   previous = OleVariant();  // may ask about unsaved changes; rows go to the new workbook meanwhile
 }
 
-void WorkbookSwitch::New(const QString& path) {
+void WorkbookSwitch::New(const QString& chosenPath) {
+  const QString path = WithWorkbookExtension(chosenPath);
   w_.StopScanning1Click();
-  if (w_.ExcelApp.IsEmpty()) {
-    w_.ExcelApp = CreateOleObject(kSpreadsheetProgId);
-    w_.ExcelApp.Put(QStringLiteral("Visible"), true);
+  // The extension decides the server; the instance held serves only its own formats.
+  const QString progId = ServerForWorkbook(path, w_.SettingsFilePath());
+  OleVariant app = w_.ExcelAppProgId.compare(progId, Qt::CaseInsensitive) == 0 ? w_.ExcelApp : OleVariant();
+  try {
+    if (app.IsEmpty()) {
+      app = CreateOleObject(progId);
+      app.Put(QStringLiteral("Visible"), true);
+      if (w_.ExcelApp.IsEmpty()) {
+        w_.ExcelApp = app;
+        w_.ExcelAppProgId = progId;
+      }
+    }
+  } catch (const EServerUnavailable& missing) {
+    TellUnavailable(path, missing);
+    return;
   }
-  const OleVariant workbook = w_.ExcelApp.Get(QStringLiteral("Workbooks")).Get(QStringLiteral("Add"));
+  const OleVariant workbook = app.Get(QStringLiteral("Workbooks")).Get(QStringLiteral("Add"));
   workbook.Call(QStringLiteral("SaveAs"), {path});
-  Adopt(w_.ExcelApp, w_.ExcelApp.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets")), path);
+  OleVariant previous = Adopt(app, progId, app.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets")), path);
   Remember(path);
   OfferJournal(Offer::Ask);  // left by an earlier workbook of that name
+  previous = OleVariant();  // another server's instance, let go as an open lets it go
 }
 
-OleVariant WorkbookSwitch::Adopt(OleVariant app, OleVariant sheets, const QString& path) {
+void WorkbookSwitch::TellUnavailable(const QString& path, const EServerUnavailable& missing) {
+  // Not an error of the program's: the user is told what to install, and the current workbook stays.
+  UiServices::ShowMessage(MessageKind::Information,
+                          QStringLiteral("'%1' cannot be opened: %2").arg(Shown(path), missing.Message()));
+}
+
+OleVariant WorkbookSwitch::Adopt(OleVariant app, const QString& progId, OleVariant sheets, const QString& path) {
   WriteWaitingSheets();
+  w_.ExcelAppProgId = progId;
   OleVariant previous = std::exchange(w_.ExcelApp, std::move(app));
   w_.WorkSheets = std::move(sheets);
   w_.CurrentFile = path;
+  w_.WorkbookGone = false;
   w_.RowKnown = false;  // nothing is written here before the first empty row is found
   w_.Journal = std::make_unique<CrashJournal>(path);
   return previous;
@@ -150,7 +178,7 @@ void WorkbookSwitch::OfferJournalsAtStart() {
     std::vector<JournalSheet> missing;
     if (QFileInfo::exists(journal->workbookPath)) {
       try {
-        missing = MissingFromFile(*journal);
+        missing = MissingFromFile(*journal, w_.SettingsFilePath());
       } catch (const std::exception& error) {
         // Perhaps on a drive that is not there now: kept for the next time.
         UiServices::ShowMessage(MessageKind::Error,

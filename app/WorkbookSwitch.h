@@ -23,8 +23,10 @@ class WorkbookSwitch {
   // File Open or a Recent item: opens the workbook in a new spreadsheet
   // instance, offers back what its journal holds and starts scanning.
   void Open(const QString& path);
-  // File New: a new workbook in the instance held, stored under path.
-  void New(const QString& path);
+  // File New: a new workbook in the instance held (or in a new one when the
+  // name's extension needs another server), stored under path; a name without
+  // an extension gets ".xls".
+  void New(const QString& chosenPath);
   // At start-up: every journal holding sheets that are not in its workbook
   // brings one question; Yes opens that workbook with the sheets put back.
   void OfferJournalsAtStart();
@@ -37,7 +39,9 @@ class WorkbookSwitch {
   enum class Offer { Ask, Restore };
   void OpenWorkbook(const QString& path, bool startScanning, Offer offer);
   // Makes the workbook behind sheets current; returns the instance held before.
-  OleVariant Adopt(OleVariant app, OleVariant sheets, const QString& path);
+  OleVariant Adopt(OleVariant app, const QString& progId, OleVariant sheets, const QString& path);
+  // The server for path cannot be had here: one information box, nothing changes.
+  void TellUnavailable(const QString& path, const EServerUnavailable& missing);
   void Remember(const QString& path);
   // The current workbook's journal against the workbook: what is missing is
   // offered back (or, with Restore, put back without asking).

@@ -55,12 +55,13 @@ class RowsTest : public ::testing::Test, protected ScratchState {
     return out;
   }
   void Put(int row, int col, const QString& text) { sheets.Get("Item", {1}).Get("Cells", {row, col}).Put("Value", text); }
-  RowTarget Target() { return {sheets, path, row, journal}; }
+  RowTarget Target() { return {sheets, path, row, journal, gone}; }
 
   OleVariant app;
   OleVariant sheets;
   QString path = tmp.Path("rows.xls");
   int row = 3;
+  bool gone = false;
   CrashJournal journal{path};
   QStringList reports;
   RowDelivery delivery{[this](const QString& m) { reports << m; }};
@@ -207,6 +208,65 @@ TEST_F(RowsTest, WhatTheWorkbookLacksGoesBackInOrderNeverOverData) {
   EXPECT_TRUE(SheetsMissingFrom(sheets, restored).empty()) << "now they are where the journal says";
   EXPECT_EQ(CountOfSheets(1), "1 sheet");
   EXPECT_EQ(CountOfSheets(5), "5 sheets");
+}
+
+TEST_F(RowsTest, ARowNeverGoesOverWhatWasTypedIntoColumnAMeanwhileAndTheJournalSaysWhereItWent) {
+  Put(3, 1, "typed");
+  Put(4, 1, "typed too");
+  Put(5, 2, "a note beside an empty column A");
+  SheetQueue queue;
+  queue.Add({"1"}, Clock::now() - std::chrono::seconds(1));
+  queue.Add({"2"}, Clock::now() - std::chrono::seconds(1));
+  delivery.WriteDue(queue, Target(), Clock::now());
+  EXPECT_EQ(Cell(3, 1), "typed");
+  EXPECT_EQ(Cell(4, 1), "typed too");
+  EXPECT_EQ(Row(5, 2), QStringList({"1", " "})) << "column A decides, as for the first empty row";
+  EXPECT_EQ(Row(6, 1), QStringList({"2"}));
+  EXPECT_EQ(row, 7);
+  const std::vector<JournalSheet> journaled = CrashJournal::Read(journal.FilePath())->sheets;
+  ASSERT_EQ(journaled.size(), 2u);
+  EXPECT_EQ(journaled[0].row, 5);
+  EXPECT_EQ(journaled[1].row, 6);
+  EXPECT_TRUE(SheetsMissingFrom(sheets, journaled).empty());
+  EXPECT_TRUE(reports.isEmpty());
+}
+
+TEST_F(RowsTest, AWorkbookThatLeftItsServerIsToldOnceItsSheetsWaitInTheJournalAndComeBack) {
+  const auto spy = AutomationSpy::Install("Excel.Application", &CreateSpreadsheetApplication);
+  app.Call("Quit");
+  app = CreateOleObject("Excel.Application");
+  app.Get("Workbooks").Get("Add");
+  sheets = app.Get("ActiveWorkbook").Get("Sheets");
+  Put(1, 1, "heading");
+  Put(2, 1, "names");
+  SheetQueue queue;
+  queue.Add({"written"}, Clock::now() - std::chrono::seconds(1));
+  delivery.WriteDue(queue, Target(), Clock::now());
+
+  // The user closed the workbook's window: every call fails from now on.
+  spy->goneWhen = [](const QString&, CallKind, const std::vector<OleVariant>&) { return true; };
+  for (int i = 1; i <= 3; ++i) queue.Add({"s" + QString::number(i)}, Clock::now() - std::chrono::seconds(1));
+  delivery.WriteDue(queue, Target(), Clock::now());
+  queue.Add({"s4"}, Clock::now() - std::chrono::seconds(1));
+  delivery.WriteDue(queue, Target(), Clock::now());
+  EXPECT_TRUE(queue.Empty()) << "nothing held up";
+  ASSERT_EQ(reports.size(), 1) << reports.join("\n").toStdString();
+  EXPECT_TRUE(reports[0].startsWith("The workbook is no longer open in the spreadsheet.  ")) << reports[0].toStdString();
+  EXPECT_TRUE(reports[0].contains("are kept, and are offered back when it is opened again.")) << reports[0].toStdString();
+  EXPECT_FALSE(QFile::exists(KeptSheetsPath(path, "unwritten sheets"))) << "the journal keeps them, not a side file";
+
+  // Opened again: what the journal holds beyond the workbook comes back, in order.
+  spy->goneWhen = nullptr;
+  const std::vector<JournalSheet> journaled = CrashJournal::Read(journal.FilePath())->sheets;
+  ASSERT_EQ(journaled.size(), 5u);
+  std::vector<JournalSheet> missing = SheetsMissingFrom(sheets, journaled);
+  ASSERT_EQ(missing.size(), 4u);
+  EXPECT_EQ(missing.front().values, QStringList({"s1"}));
+  const std::vector<JournalSheet> restored = RestoreSheets(sheets, missing);
+  EXPECT_EQ(Row(1, 1) + Row(3, 1) + Row(4, 1) + Row(5, 1) + Row(6, 1) + Row(7, 1),
+            QStringList({"heading", "written", "s1", "s2", "s3", "s4"}));
+  EXPECT_TRUE(SheetsMissingFrom(sheets, restored).empty());
+  RegisterSpreadsheetServer();
 }
 
 TEST_F(RowsTest, RestoringIntoAFullSheetStopsWithAnError) {

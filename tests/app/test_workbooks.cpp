@@ -327,7 +327,7 @@ TEST_F(WorkbookTest, SaveWithoutAWorkbookIsAnInvalidVariantOperation) {
   EXPECT_EQ(h.ui.Texts(), QStringList({"Invalid variant operation."}));
 }
 
-TEST_F(WorkbookTest, FileDialogsAskForXlsWithoutChecks) {
+TEST_F(WorkbookTest, FileDialogsAskForXlsFirstWithoutChecks) {
   TfrmMain& w = h.StartWindow();
   h.ui.fileNames.push_back(std::nullopt);
   w.Open1->trigger();
@@ -338,9 +338,11 @@ TEST_F(WorkbookTest, FileDialogsAskForXlsWithoutChecks) {
   EXPECT_TRUE(h.ui.fileRequests[1].save);
   for (const auto& r : h.ui.fileRequests) {
     EXPECT_EQ(r.defaultSuffix, "xls");
-    EXPECT_EQ(r.filter, "Excel Files (*.xls)|*.xls");
+    EXPECT_EQ(r.filter, "Excel Files (*.xls)|*.xls|Excel Workbook (*.xlsx)|*.xlsx|OpenDocument Spreadsheet (*.ods)|*.ods");
+    EXPECT_EQ(UiServices::ToToolkitFilter(r.filter),
+              "Excel Files (*.xls);;Excel Workbook (*.xlsx);;OpenDocument Spreadsheet (*.ods)")
+        << ".xls first, the default";
   }
-  EXPECT_EQ(UiServices::ToToolkitFilter("Excel Files (*.xls)|*.xls"), "Excel Files (*.xls)");
 }
 
 }  // namespace

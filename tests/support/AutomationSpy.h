@@ -39,6 +39,8 @@ class AutomationSpy : public std::enable_shared_from_this<AutomationSpy> {
   int instances = 0;
   std::map<QString, int> calls;  // by lower-cased member name
   FailRule failWhen;
+  // The same, failing as a server whose workbook has gone (EServerGone).
+  FailRule goneWhen;
 
  private:
   class Proxy : public IDispatchObject {
@@ -48,6 +50,9 @@ class AutomationSpy : public std::enable_shared_from_this<AutomationSpy> {
     OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
       ++spy_->calls[member.toLower()];
       if (spy_->failWhen && spy_->failWhen(member, kind, args)) throw EOleError("Injected failure of " + member);
+      if (spy_->goneWhen && spy_->goneWhen(member, kind, args)) {
+        throw EServerGone("The workbook is no longer open in the spreadsheet");
+      }
       OleVariant result = target_->Invoke(member, kind, args);
       if (result.kind() == OleVariant::Kind::Object) return OleVariant(std::make_shared<Proxy>(spy_, result.ToObject()));
       return result;
