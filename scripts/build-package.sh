@@ -24,7 +24,17 @@ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCFW_BUILD_TEST
   -DCMAKE_CXX_FLAGS="$cppflags $cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 echo "=== package: cpack"
+# Depends come from the programs' own libraries only. The Calc bridge plugin
+# links LibreOffice's UNO libraries, which come with libreoffice-calc (a
+# Recommends): the package installs and the programs run without them.
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR="$stage/root" cmake --install "$build" --prefix /usr >/dev/null
+mkdir -p "$stage/debian"
+printf 'Source: cellfeedwizard\n\nPackage: cellfeedwizard\n' >"$stage/debian/control"
+shlibs=$(cd "$stage" && dpkg-shlibdeps -O "$stage"/root/usr/bin/* 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
+[ -n "$shlibs" ] || { echo "build-package: dpkg-shlibdeps found no libraries" >&2; exit 1; }
 rm -f "$build"/cellfeedwizard_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+(cd "$build" && cpack -G DEB -D "CPACK_DEBIAN_PACKAGE_DEPENDS=qt6-qpa-plugins, $shlibs" >/dev/null)
 deb=$(ls "$build"/cellfeedwizard_*.deb)
 echo "$deb"

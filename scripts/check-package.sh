@@ -21,6 +21,10 @@ for dep in libqt6widgets6 libqt6svg6 libgsf-1-114 qt6-qpa-plugins; do
   grep -q "$dep" <<<"$depends" || fail "Depends lacks $dep"
 done
 
+recommends=$(dpkg-deb -f "$deb" Recommends)
+echo "Recommends: $recommends"
+grep -q "libreoffice-calc" <<<"$recommends" || fail "Recommends lacks libreoffice-calc"
+
 dpkg-deb -x "$deb" "$scratch/root"
 echo "=== package: desktop entries and metainfo"
 desktop-file-validate "$scratch"/root/usr/share/applications/*.desktop
@@ -35,6 +39,19 @@ for program in "$scratch"/root/usr/bin/*; do
     fail "$(basename "$program") needs a library that is not there"
   fi
 done
+
+echo "=== package: the programs start without LibreOffice's libraries"
+for program in "$scratch"/root/usr/bin/*; do
+  if readelf -d "$program" | grep -q 'NEEDED.*libuno'; then
+    fail "$(basename "$program") links LibreOffice's libraries; only the Calc bridge plugin may"
+  fi
+done
+bridge=("$scratch"/root/usr/lib/*/cellfeedwizard/libcfw_libreoffice_bridge.so)
+[ -f "${bridge[0]}" ] || fail "the Calc bridge plugin is missing"
+if ldd "${bridge[0]}" | grep -q 'not found'; then
+  ldd "${bridge[0]}" | grep 'not found' >&2
+  fail "the Calc bridge plugin needs a library that is not there"
+fi
 
 echo "=== package: lintian"
 # lintian refuses to run as root without this; it only reads the file.
