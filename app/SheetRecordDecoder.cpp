@@ -29,14 +29,18 @@ ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, Bubble
       buffer.clear();
       break;
     }
-    if (buffer.front() == 'K') {
-      outcome.acknowledgement = true;
-      buffer.clear();
-      break;
-    }
-    if (buffer.front() == '.') {
-      buffer.clear();
-      break;
+    if (buffer.front() == 'K' || buffer.front() == '.') {
+      if (buffer.front() == 'K') outcome.acknowledgement = true;
+      // A record can arrive in the same burst as the reply (the adapter and a
+      // busy desktop join them), so it is not thrown away with the reply. What
+      // comes before its lead byte is the reply's own text and never a row.
+      const qsizetype lead = buffer.indexOf('S', 1);
+      if (lead < 0) {
+        buffer.clear();
+        break;
+      }
+      buffer.remove(0, lead);
+      continue;
     }
     const qsizetype end = buffer.indexOf('E');
     if (end < 0) {

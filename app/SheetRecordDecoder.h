@@ -27,10 +27,11 @@ struct ReplyOutcome {
 };
 
 // Classifies the whole reply buffer once all of an event's bytes are in it.
-// A buffer starting with "K" is an acknowledgement and consumed whole; one
-// starting with "." is dropped; every complete record (up to an "E") is decoded
-// while scanning is active, else dropped; what follows its line end is taken
-// only as a further record or reply (an unfinished record starting with "S" is
-// kept for the next event); anything else is noise and dropped. The machine
-// sends one record per sheet, so records are never joined.
+// A buffer starting with "K" is an acknowledgement, one starting with "." a dot
+// reply; either is dropped up to the next "S", the lead byte of a record, and
+// what follows from there is read as below. Every complete record (up to an
+// "E") is decoded while scanning is active, else dropped; what follows its line
+// end is taken only as a further record or reply (an unfinished record starting
+// with "S" is kept for the next event); anything else is noise and dropped. The
+// machine sends one record per sheet, so records are never joined.
 ReplyOutcome ClassifyReplyBuffer(QByteArray& buffer, bool scanningActive, BubbleMode mode);

@@ -27,6 +27,13 @@ QStringList Padded(QStringList values) {
   return values;
 }
 
+// The first `columns` cells of a row of the workbook's first sheet.
+QStringList CellsOf(TfrmMain& w, int row, int columns) {
+  QStringList out;
+  for (int c = 1; c <= columns; ++c) out << w.ExcelApp.Get("Sheets", {1}).Get("Cells", {row, c}).Get("Value").ToText();
+  return out;
+}
+
 class ScanningTest : public ::testing::Test {
  protected:
   // A new workbook, scanning started and acknowledged by the machine.
@@ -47,12 +54,7 @@ class ScanningTest : public ::testing::Test {
     Machine().SendRaw(bytes);
     EXPECT_TRUE(WaitUntil([&] { return w.CurrentRow >= target; })) << "row not written";
   }
-  QStringList RowOf(TfrmMain& w, int row, int columns = 66) {
-    QStringList out;
-    for (int c = 1; c <= columns; ++c)
-      out << w.ExcelApp.Get("Sheets", {1}).Get("Cells", {row, c}).Get("Value").ToText();
-    return out;
-  }
+  QStringList RowOf(TfrmMain& w, int row, int columns = 66) { return CellsOf(w, row, columns); }
   WorkbookHarness h;
 };
 
@@ -97,10 +99,6 @@ TEST_F(ScanningTest, WorkedExamplesLandInTheRightCells) {
 TEST_F(ScanningTest, BurstsAndRecordEdgeCases) {
   TfrmMain& w = StartScanning();
   const int first = w.CurrentRow;
-  // An acknowledgement burst is consumed whole: the record behind it is not a row.
-  Machine().SendRaw("KS~\x20" "E\r\n");
-  ProcessEventsFor(800);
-  EXPECT_EQ(w.CurrentRow, first);
   // Two complete records in one event: two sheets, two rows, in order.
   SendAndWaitForRows(w, "S~\x10\x20" "E\r\nS~\x08" "E\r\n", 2);
   EXPECT_EQ(RowOf(w, first, 3), QStringList({"1", "2", " "}));
@@ -110,6 +108,76 @@ TEST_F(ScanningTest, BurstsAndRecordEdgeCases) {
   SendAndWaitForRows(w, Bytes({0x53, 0x20, 0x10, 0x45}));
   EXPECT_EQ(RowOf(w, first + 2, 2), QStringList({"1", " "}));
   EXPECT_EQ(RowOf(w, first + 3, 4), QStringList({"2", "1", "256", " "}));
+}
+
+// The machine's answer to "@" and a sheet's record reach the application in
+// one read (a USB adapter's chunk, or a busy desktop's one notification).
+// Whatever the answer, each sheet is exactly one row and the mode command goes
+// out once per start.
+TEST(ReplyAndRecordInOneRead, AtStartScanningEachSheetIsOneRow) {
+  struct Case { const char* what; std::string answer; std::vector<QStringList> rows; };
+  const Case cases[] = {
+      {"K and a record", "KS0001~\x21\x0C" "E\r\n", {{"34", "16"}}},
+      {"K, CR LF and a record", "K\r\nS0002~\x20" "E\r\n", {{"1"}}},
+      {"a longer reply without a record", "K READY E\r\n", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WorkbookHarness h;
+    machine_sim::SimulatorConfig config;
+    config.protocol.acknowledgement = c.answer;
+    h.AttachMachine(3, config);
+    TfrmMain& w = h.StartWindow();
+    h.NewWorkbook(h.tmp.Path("burst.xls"));
+    const int rows = static_cast<int>(c.rows.size());
+    int first = 0;
+    // Twice: each start gets its answer, and with it its record.
+    for (int start = 1; start <= 2; ++start) {
+      w.StartScanning1->trigger();
+      if (start == 1) first = w.CurrentRow;
+      ASSERT_TRUE(WaitUntil([&] { return !w.ModeCommandPending; })) << "the answer was seen";
+      EXPECT_TRUE(WaitUntil([&] { return w.CurrentRow >= first + start * rows; })) << "row not written";
+      ProcessEventsFor(700);  // time for a second row to appear
+      EXPECT_EQ(w.CurrentRow, first + start * rows) << "one row per sheet";
+      EXPECT_EQ(h.machine->Status().received, start == 1 ? "@m" : "@m@m");
+    }
+    for (int i = 0; i < 2 * rows; ++i) {
+      const QStringList& want = c.rows[static_cast<size_t>(i % rows)];
+      EXPECT_EQ(CellsOf(w, first + i, static_cast<int>(want.size()) + 1), want + QStringList{" "});
+    }
+    EXPECT_TRUE(h.ui.messages.empty()) << h.ui.Texts().join('|').toStdString();
+  }
+}
+
+TEST_F(ScanningTest, ALateReplyWithARecordBehindItIsNotLost) {
+  TfrmMain& w = StartScanning();
+  const int first = w.CurrentRow;
+  SendAndWaitForRows(w, "KS0003~\x10" "E\r\n");
+  SendAndWaitForRows(w, ".\r\nS0004~\x08" "E\r\n");
+  ProcessEventsFor(700);
+  EXPECT_EQ(w.CurrentRow, first + 2) << "one row per sheet";
+  EXPECT_EQ(RowOf(w, first, 2), QStringList({"2", " "}));
+  EXPECT_EQ(RowOf(w, first + 1, 2), QStringList({"3", " "}));
+  EXPECT_EQ(Machine().Status().received, "@m") << "a late acknowledgement sends no second mode command";
+}
+
+TEST(ReplyAndRecordInOneRead, HalfARecordBehindTheAnswerIsCompletedByTheNextRead) {
+  WorkbookHarness h;
+  machine_sim::SimulatorConfig config;
+  config.protocol.acknowledgement = "KS0005~\x20\x10";
+  h.AttachMachine(3, config);
+  TfrmMain& w = h.StartWindow();
+  h.NewWorkbook(h.tmp.Path("half.xls"));
+  w.StartScanning1->trigger();
+  const int first = w.CurrentRow;
+  ASSERT_TRUE(WaitUntil([&] { return !w.ModeCommandPending; }));
+  EXPECT_EQ(w.ReplyBuffer, QByteArray("S0005~\x20\x10")) << "the unfinished record waits";
+  h.machine->SendRaw("\x08" "E\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return w.CurrentRow == first + 1; }));
+  ProcessEventsFor(700);
+  EXPECT_EQ(w.CurrentRow, first + 1);
+  EXPECT_EQ(CellsOf(w, first, 4), QStringList({"3", "2", "1", " "}));
+  EXPECT_EQ(h.machine->Status().received, "@m");
 }
 
 TEST_F(ScanningTest, TwoRecordsWithinOneIntervalGetARowEachHalfASecondAfterTheirRecord) {

@@ -60,14 +60,40 @@ TEST(ClassifyReplyBuffer, RecordSplitAcrossEventsIsKeptUntilComplete) {
   EXPECT_TRUE(run.buffer.isEmpty());
 }
 
-TEST(ClassifyReplyBuffer, AcknowledgementBurstIsConsumedWhole) {
+TEST(ClassifyReplyBuffer, ARecordInTheSameBurstAsAReplyIsNotLost) {
+  struct Case { const char* what; QByteArray bytes; bool acknowledgement; std::vector<QStringList> records; };
+  const Case cases[] = {
+      {"K and a record", "KS~\x21" "E\r\n", true, {{"16"}}},
+      {"K, CR LF and a record", "K\r\nS01~\x20\x10" "E\r\n", true, {{"2", "1"}}},
+      {"a longer reply: its text is never a row", "K OK, READY E\r\n", true, {}},
+      {"the rest of a reply before the record", "K E\r\nS~\x08" "E", true, {{"3"}}},
+      {"a dot reply and a record", ".\r\nS~\x04" "E\r\n", false, {{"4"}}},
+      {"two replies and two records", "KS~\x20" "E\r\nK\r\nS~\x10" "E", true, {{"1"}, {"2"}}},
+  };
+  for (const Case& c : cases) {
+    LineBuffer run;
+    const ReplyOutcome out = run.Feed(c.bytes);
+    EXPECT_EQ(out.acknowledgement, c.acknowledgement) << c.what;
+    EXPECT_EQ(run.records, c.records) << c.what;
+    EXPECT_TRUE(run.buffer.isEmpty()) << c.what;
+  }
+  LineBuffer idle;  // acknowledged whether scanning or not; the record is dropped as any idle one
+  EXPECT_TRUE(idle.Feed("KS~\x21" "E", false).acknowledgement);
+  EXPECT_TRUE(idle.records.empty());
+  EXPECT_TRUE(idle.buffer.isEmpty());
+}
+
+TEST(ClassifyReplyBuffer, AnUnfinishedRecordBehindAReplyWaitsForItsEnd) {
   LineBuffer run;
-  const ReplyOutcome out = run.Feed("KS~\x21" "E\r\n");
-  EXPECT_TRUE(out.acknowledgement);
-  EXPECT_EQ(out.records.size(), 0u);
-  EXPECT_TRUE(run.records.empty());
+  EXPECT_TRUE(run.Feed("K\r\nS12~\x20").acknowledgement);
+  EXPECT_EQ(run.buffer, "S12~\x20");
+  const ReplyOutcome rest = run.Feed("\x01" "E\r\n");
+  EXPECT_FALSE(rest.acknowledgement);
+  EXPECT_EQ(run.Only(), QStringList({"6", "1"}));
   EXPECT_TRUE(run.buffer.isEmpty());
-  EXPECT_TRUE(run.Feed("K", false).acknowledgement) << "acknowledged whether scanning or not";
+  LineBuffer dot;
+  dot.Feed(".S~");
+  EXPECT_EQ(dot.buffer, "S~");
 }
 
 TEST(ClassifyReplyBuffer, EveryCompleteRecordInOneEventIsKeptApart) {
@@ -111,7 +137,7 @@ TEST(ClassifyReplyBuffer, RecordEdgeCases) {
 
 TEST(ClassifyReplyBuffer, DotRepliesNoiseAndIdleRecordsAreDropped) {
   LineBuffer run;
-  run.Feed(".S~\x20");
+  run.Feed(".\r\n");
   EXPECT_TRUE(run.buffer.isEmpty());
   run.Feed("xyz S");
   EXPECT_TRUE(run.buffer.isEmpty());

@@ -179,6 +179,18 @@ TEST(CalibrationRun, FourSheetsAsSeenOnTheLine) {
   EXPECT_EQ(m.Status().sent, "KKVersion 2.5 (C) 1998 Orvane.\r\nKABCDEKGK");
 }
 
+// A machine that sends a sheet's record right behind each acknowledgement: the
+// record's "E" is no "calibration complete", and the run is as usual.
+TEST(CalibrationRun, ARecordBehindEachAcknowledgementIsNotAReply) {
+  DialogHarness h;
+  SimulatorConfig config = Machine("2.5");
+  config.protocol.acknowledgement = "KS0001~\x20" "E\r\n";
+  h.Attach(3, config);
+  EXPECT_EQ(RunFromSetup(h), 1);
+  EXPECT_EQ(h.ui.messages.back().text, "Calibration data stored successfully!");
+  EXPECT_EQ(h.Received(3), "@@v@c@s@");
+}
+
 TEST(CalibrationRun, FailedStoreCancelsAndStaysFinished) {
   DialogHarness h;
   SimulatorConfig config = Machine("2.5");

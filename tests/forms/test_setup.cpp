@@ -193,6 +193,45 @@ TEST_F(SetupTest, AVersionReplyInPiecesOpensTheCalibrationOnceComplete) {
   EXPECT_TRUE(d.Reply().isEmpty());
 }
 
+// Bytes behind an acknowledgement in the same read: a record the machine sent
+// right after its answer is not this dialog's, and an older version reply is
+// superseded by the "v" that the acknowledgement sends; neither is kept to
+// hide the next acknowledgement, nor read as a second version reply.
+TEST_F(SetupTest, BytesBehindAnAcknowledgementAreDroppedWithIt) {
+  machine_sim::SimulatorConfig config;
+  config.protocol.acknowledgement = "KS0001~!\x0c" "E\r\n";
+  auto& machine = h.Attach(3, config);
+  TfrmSetup& d = Show(3);
+  ASSERT_TRUE(WaitUntil([&] { return Boxes() == 1; }));
+  EXPECT_TRUE(d.Reply().isEmpty());
+  d.cbComPort->setCurrentIndex(2);
+  emit d.cbComPort->activated(2);
+  ASSERT_TRUE(WaitUntil([&] { return Boxes() == 2; })) << "the next acknowledgement is seen as well";
+  EXPECT_EQ(h.ui.messages[1].text, "Orvane machine found on COM port 3.");
+
+  machine.SetSilentToAttention(true);
+  d.btnCalibrate->click();
+  ASSERT_TRUE(WaitUntil([&] { return h.Received(3) == "@@@"; }));
+  int opened = 0;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* c = qobject_cast<TfrmCalibrate*>(QApplication::activeModalWidget())) {
+      ++opened;
+      EXPECT_EQ(c->lblTtl->text(), "of 4");
+      c->close();  // the close box: at once, nothing sent
+    }
+  });
+  closer.start(20);
+  machine.SendRaw("KVersion 3.1 (C) 1998 Orvane.\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return opened == 1 && QApplication::activeModalWidget() == nullptr; }));
+  ProcessEventsFor(300);
+  EXPECT_EQ(opened, 1) << "one calibration for the one version reply asked for";
+  // (the calibration dialog may have sent its "@" before it was closed)
+  EXPECT_EQ(QString::fromStdString(h.Received(3)).remove('@'), "v");
+  EXPECT_TRUE(h.Received(3).starts_with("@@@v"));
+  EXPECT_TRUE(d.Reply().isEmpty());
+}
+
 TEST(SetupTraceBox, OnlyForTheExactArgument) {
   for (const auto& [arg, shown] : {std::pair{"TRACE", true}, {"trace", false}, {"/TRACE", false}}) {
     DialogHarness h(QStringLiteral("OrvaneCellfeedWizard"), {QString::fromLatin1(arg)});
