@@ -3,6 +3,8 @@
 // cells, references to areas of sheets, and arrays of values. The
 // conversions between them follow the spreadsheet application (Excel).
 
+#include "spreadsheet/model/CellErrors.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -10,24 +12,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-// The error values, with the codes the file format gives them.
-enum class ErrorCode : uint8_t {
-  Null = 0x00,
-  Div0 = 0x07,
-  Value = 0x0F,
-  Ref = 0x17,
-  Name = 0x1D,
-  Num = 0x24,
-  NA = 0x2A,
-};
-
-// The error's name as shown ("#DIV/0!"); a code the format does not know
-// reads as "#N/A".
-QString ErrorName(ErrorCode code);
-// The code of a known error byte, or nullopt.
-std::optional<ErrorCode> ErrorFromByte(uint8_t byte);
-std::optional<ErrorCode> ErrorFromName(QStringView name);
 
 // A rectangle of cells on one sheet or on a run of sheets (3D). Rows and
 // columns count from 0; bounds are inclusive.

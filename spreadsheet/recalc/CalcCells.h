@@ -5,7 +5,7 @@
 // Everything else is read from the worksheets.
 
 #include "spreadsheet/formula/FormulaEvaluator.h"
-#include "spreadsheet/xls/XlsReader.h"
+#include "spreadsheet/model/WorkbookParts.h"
 #include "spreadsheet/recalc/ColumnCopy.h"
 
 #include <QHash>

@@ -15,7 +15,7 @@
 // read them use that.
 
 #include "spreadsheet/formula/FormulaProgram.h"
-#include "spreadsheet/xls/XlsReader.h"
+#include "spreadsheet/model/WorkbookParts.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "spreadsheet/xls/FormulaRecords.h"
 
-#include "spreadsheet/formula/FormulaValue.h"
+#include "spreadsheet/model/CellErrors.h"
 
 #include <algorithm>
 
