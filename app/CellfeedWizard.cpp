@@ -3,8 +3,8 @@
 
 #include "uikit/CellfeedApplication.h"
 #include "app/CellfeedMain.h"
-#include "spreadsheet/SheetView.h"
-#include "spreadsheet/SpreadsheetServer.h"
+#include "spreadsheet/server/SheetView.h"
+#include "spreadsheet/server/SpreadsheetServer.h"
 
 #include <memory>
 

@@ -38,8 +38,8 @@
 #include "automation/ComObj.h"
 #include "bench/app/BenchLoad.h"
 #include "bench/app/ScanRun.h"
-#include "spreadsheet/SheetView.h"
-#include "spreadsheet/SpreadsheetServer.h"
+#include "spreadsheet/server/SheetView.h"
+#include "spreadsheet/server/SpreadsheetServer.h"
 
 #include <QCoreApplication>
 #include <QDir>

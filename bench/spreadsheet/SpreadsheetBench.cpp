@@ -13,8 +13,8 @@
 #include "automation/ComObj.h"
 #include "bench/ChildResult.h"
 #include "bench/PeakMemory.h"
-#include "spreadsheet/SpreadsheetServer.h"
-#include "spreadsheet/Workbook.h"
+#include "spreadsheet/server/SpreadsheetServer.h"
+#include "spreadsheet/server/Workbook.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -11,7 +11,7 @@
 #include "app/CellfeedMain.h"
 #include "settings/RunContext.h"
 #include "uikit/UiServices.h"
-#include "spreadsheet/SpreadsheetServer.h"
+#include "spreadsheet/server/SpreadsheetServer.h"
 
 #include <QAction>
 #include <QDir>

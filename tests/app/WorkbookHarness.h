@@ -7,7 +7,7 @@
 #include "MainWindowHarness.h"
 #include "uikit/ErrorReporting.h"
 #include "automation/ComObj.h"
-#include "spreadsheet/SpreadsheetServer.h"
+#include "spreadsheet/server/SpreadsheetServer.h"
 
 #include <functional>
 

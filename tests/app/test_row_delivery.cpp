@@ -9,7 +9,7 @@
 #include "app/RowDelivery.h"
 #include "app/SheetRowWriter.h"
 #include "automation/ComObj.h"
-#include "spreadsheet/SpreadsheetServer.h"
+#include "spreadsheet/server/SpreadsheetServer.h"
 
 #include <QFile>
 

@@ -5,7 +5,7 @@
 #include "EventPump.h"
 #include "WorkbookHarness.h"
 #include "app/CrashJournal.h"
-#include "spreadsheet/SheetView.h"
+#include "spreadsheet/server/SheetView.h"
 
 #include <QScopeGuard>
 

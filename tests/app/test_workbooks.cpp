@@ -2,7 +2,7 @@
 // built-in spreadsheet server and real files.
 #include "WorkbookHarness.h"
 #include "app/SheetRowWriter.h"
-#include "spreadsheet/SheetView.h"
+#include "spreadsheet/server/SheetView.h"
 #include "tests/spreadsheet/SpreadsheetTestSupport.h"
 
 #include <QJsonArray>

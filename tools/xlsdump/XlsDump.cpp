@@ -1,7 +1,7 @@
 #include "tools/xlsdump/XlsDump.h"
 
 #include "automation/OleVariant.h"
-#include "spreadsheet/Workbook.h"
+#include "spreadsheet/server/Workbook.h"
 
 namespace {
 

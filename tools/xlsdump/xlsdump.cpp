@@ -3,7 +3,7 @@
 //
 //   xlsdump FILE [SHEET]    SHEET is a 1-based sheet number; all sheets without it
 
-#include "spreadsheet/Workbook.h"
+#include "spreadsheet/server/Workbook.h"
 #include "tools/xlsdump/XlsDump.h"
 
 #include <QCoreApplication>

@@ -1,0 +1,370 @@
+#include "spreadsheet/formula/FormulaEvaluator.h"
+
+#include "spreadsheet/formula/FormulaFunctions.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Arrays larger than this (64 whole columns) are #NUM!, not gigabytes.
+constexpr uint64_t kMaxArrayCells = uint64_t{1} << 22;
+
+bool TooLarge(uint64_t rows, uint64_t cols) { return rows * cols > kMaxArrayCells; }
+
+Value Arithmetic(Operator op, double a, double b) {
+  double result = 0;
+  switch (op) {
+    case Operator::Add: result = a + b; break;
+    case Operator::Subtract: result = a - b; break;
+    case Operator::Multiply: result = a * b; break;
+    case Operator::Divide:
+      if (b == 0) return Value::Error(ErrorCode::Div0);
+      result = a / b;
+      break;
+    case Operator::Power:
+      if (a == 0 && b == 0) return Value::Error(ErrorCode::Num);
+      if (a == 0 && b < 0) return Value::Error(ErrorCode::Div0);
+      result = std::pow(a, b);
+      break;
+    default: return Value::Error(ErrorCode::Value);
+  }
+  if (!std::isfinite(result)) return Value::Error(ErrorCode::Num);
+  return Value::Number(result);
+}
+
+// A binary operator on two scalars.
+Value ApplyBinary(Operator op, const Value& left, const Value& right) {
+  if (left.IsError()) return left;
+  if (right.IsError()) return right;
+  switch (op) {
+    case Operator::Concat: {
+      const Value a = Coerce::ToText(left);
+      const Value b = Coerce::ToText(right);
+      return Value::Text(a.text + b.text);
+    }
+    case Operator::Less: return Value::Boolean(Coerce::Compare(left, right) < 0);
+    case Operator::LessEqual: return Value::Boolean(Coerce::Compare(left, right) <= 0);
+    case Operator::Equal: return Value::Boolean(Coerce::Compare(left, right) == 0);
+    case Operator::GreaterEqual: return Value::Boolean(Coerce::Compare(left, right) >= 0);
+    case Operator::Greater: return Value::Boolean(Coerce::Compare(left, right) > 0);
+    case Operator::NotEqual: return Value::Boolean(Coerce::Compare(left, right) != 0);
+    default: break;
+  }
+  const Value a = Coerce::ToNumber(left);
+  if (a.IsError()) return a;
+  const Value b = Coerce::ToNumber(right);
+  if (b.IsError()) return b;
+  return Arithmetic(op, a.number, b.number);
+}
+
+Value ApplyUnary(Operator op, const Value& operand) {
+  if (operand.IsError()) return operand;
+  if (op == Operator::Plus) return operand.kind == Value::Kind::Missing ? Value() : operand;
+  const Value number = Coerce::ToNumber(operand);
+  if (number.IsError()) return number;
+  if (op == Operator::Percent) return Value::Number(number.number / 100);
+  return Value::Number(number.number == 0 ? 0.0 : -number.number);
+}
+
+// The element of an array operand for a result position: single rows and
+// columns repeat, positions beyond a larger operand are #N/A.
+const Value* Element(const Matrix& m, uint32_t row, uint32_t col) {
+  const uint32_t r = m.Rows() == 1 ? 0 : row;
+  const uint32_t c = m.Cols() == 1 ? 0 : col;
+  if (r >= m.Rows() || c >= m.Cols()) return nullptr;
+  return &m.At(r, c);
+}
+
+template <typename Apply>
+Value Elementwise(const Matrix& a, const Matrix& b, Apply apply) {
+  if (TooLarge(std::max(a.Rows(), b.Rows()), std::max(a.Cols(), b.Cols()))) return Value::Error(ErrorCode::Num);
+  auto result = std::make_shared<Matrix>(std::max(a.Rows(), b.Rows()), std::max(a.Cols(), b.Cols()));
+  for (uint32_t row = 0; row < result->Rows(); ++row) {
+    for (uint32_t col = 0; col < result->Cols(); ++col) {
+      const Value* x = Element(a, row, col);
+      const Value* y = Element(b, row, col);
+      result->At(row, col) = x && y ? apply(*x, *y) : Value::Error(ErrorCode::NA);
+    }
+  }
+  return Value::Array(std::move(result));
+}
+
+std::shared_ptr<const Matrix> Single(const Value& scalar) {
+  auto m = std::make_shared<Matrix>(1, 1);
+  m->At(0, 0) = scalar;
+  return m;
+}
+
+bool Overlap(const Area& a, const Area& b, Area& out) {
+  if (a.sheetFirst != b.sheetFirst || a.sheetLast != b.sheetLast) return false;
+  out = a;
+  out.rowFirst = std::max(a.rowFirst, b.rowFirst);
+  out.rowLast = std::min(a.rowLast, b.rowLast);
+  out.colFirst = std::max(a.colFirst, b.colFirst);
+  out.colLast = std::min(a.colLast, b.colLast);
+  return out.rowFirst <= out.rowLast && out.colFirst <= out.colLast;
+}
+
+}  // namespace
+
+bool ResolveRef(const RefSpec& ref, const CellPosition& at, int sheetCount, Area& out) {
+  if (ref.invalid || ref.sheetFirst == RefSpec::kBadSheet) return false;
+  int32_t first = ref.sheetFirst == RefSpec::kOwnSheet ? at.sheet : ref.sheetFirst;
+  int32_t last = ref.sheetLast == RefSpec::kOwnSheet ? at.sheet : ref.sheetLast;
+  if (first > last) std::swap(first, last);
+  if (first < 0 || last >= sheetCount) return false;
+  uint32_t rows[2];
+  uint32_t cols[2];
+  for (int i = 0; i < 2; ++i) {
+    rows[i] = ref.rowRelative[i] ? static_cast<uint32_t>(at.row + ref.row[i]) & 0xFFFF : static_cast<uint32_t>(ref.row[i]) & 0xFFFF;
+    cols[i] = ref.colRelative[i] ? static_cast<uint32_t>(at.col + ref.col[i]) & 0xFF : static_cast<uint32_t>(ref.col[i]) & 0xFF;
+  }
+  out.sheetFirst = static_cast<uint16_t>(first);
+  out.sheetLast = static_cast<uint16_t>(last);
+  out.rowFirst = std::min(rows[0], rows[1]);
+  out.rowLast = std::max(rows[0], rows[1]);
+  out.colFirst = static_cast<uint16_t>(std::min(cols[0], cols[1]));
+  out.colLast = static_cast<uint16_t>(std::max(cols[0], cols[1]));
+  return true;
+}
+
+Value FormulaEvaluator::Evaluate(const FormulaProgram& program, const CellPosition& at) {
+  at_ = at;
+  arrayDepth_ = 0;
+  nameDepth_ = 0;
+  names_.clear();
+  Value result = Eval(program, program.root);
+  if (result.kind == Value::Kind::Reference) result = Intersect(result);
+  if (result.kind == Value::Kind::Array) {
+    result = result.array->Rows() > 0 && result.array->Cols() > 0 ? result.array->At(0, 0) : Value::Error(ErrorCode::Value);
+  }
+  // A formula that points at an empty cell shows 0.
+  if (result.kind == Value::Kind::Empty || result.kind == Value::Kind::Missing) return Value::Number(0);
+  if (result.kind == Value::Kind::Number && !std::isfinite(result.number)) return Value::Error(ErrorCode::Num);
+  return result;
+}
+
+Value FormulaEvaluator::Eval(const FormulaProgram& program, uint32_t index) {
+  const FormulaNode& node = program.Node(index);
+  switch (node.kind) {
+    case NodeKind::Number: return Value::Number(program.numbers[node.payload]);
+    case NodeKind::Text: return Value::Text(program.texts[node.payload]);
+    case NodeKind::Boolean: return Value::Boolean(node.op != 0);
+    case NodeKind::Error: return Value::Error(static_cast<ErrorCode>(node.op));
+    case NodeKind::Missing: return Value::Missing();
+    case NodeKind::Array: return Value::Array(program.arrays[node.payload]);
+    case NodeKind::Reference: {
+      Area area;
+      if (!ResolveRef(program.refs[node.payload], at_, cells_.SheetCount(), area)) return Value::Error(ErrorCode::Ref);
+      return Value::Reference(area);
+    }
+    case NodeKind::Name: return EvalName(node.payload);
+    case NodeKind::Unary: return EvalUnary(program, node);
+    case NodeKind::Binary: return EvalBinary(program, node);
+    case NodeKind::Function: return EvalFunction(program, node);
+  }
+  return Value::Error(ErrorCode::Value);
+}
+
+Value FormulaEvaluator::EvalName(uint32_t index) {
+  const uint64_t key = (uint64_t{index} << 1) | (arrayDepth_ > 0 ? 1u : 0u);
+  if (const auto met = names_.find(key); met != names_.end()) {
+    return met->second.pending ? Value::Error(ErrorCode::Name) : met->second.value;
+  }
+  const FormulaProgram* program = cells_.NameProgram(index);
+  if (!program || nameDepth_ >= kMaxNameDepth) return Value::Error(ErrorCode::Name);
+  names_.emplace(key, NameResult{});
+  ++nameDepth_;
+  Value result = Eval(*program, program->root);
+  --nameDepth_;
+  names_[key] = NameResult{false, result};  // looked up again: the map may have grown meanwhile
+  return result;
+}
+
+Value FormulaEvaluator::Operand(const Value& value) {
+  if (value.kind != Value::Kind::Reference) return value;
+  if (arrayDepth_ > 0) return Value::Array(ToMatrix(value));
+  return Intersect(value);
+}
+
+Value FormulaEvaluator::Intersect(const Value& reference) {
+  if (reference.more || reference.area.sheetFirst != reference.area.sheetLast) return Value::Error(ErrorCode::Value);
+  const Area& a = reference.area;
+  if (a.rowFirst == a.rowLast && a.colFirst == a.colLast) return cells_.Cell(a.sheetFirst, a.rowFirst, a.colFirst);
+  const bool rowInside = at_.row >= a.rowFirst && at_.row <= a.rowLast;
+  const bool colInside = at_.col >= a.colFirst && at_.col <= a.colLast;
+  if (a.colFirst == a.colLast) {
+    return rowInside ? cells_.Cell(a.sheetFirst, at_.row, a.colFirst) : Value::Error(ErrorCode::Value);
+  }
+  if (a.rowFirst == a.rowLast) {
+    return colInside ? cells_.Cell(a.sheetFirst, a.rowFirst, at_.col) : Value::Error(ErrorCode::Value);
+  }
+  return rowInside && colInside ? cells_.Cell(a.sheetFirst, at_.row, at_.col) : Value::Error(ErrorCode::Value);
+}
+
+std::shared_ptr<const Matrix> FormulaEvaluator::ToMatrix(const Value& value) {
+  if (value.kind == Value::Kind::Array) return value.array;
+  if (value.kind != Value::Kind::Reference) return Single(value.kind == Value::Kind::Missing ? Value() : value);
+  if (value.more || value.area.sheetFirst != value.area.sheetLast) return Single(Value::Error(ErrorCode::Value));
+  const Area& a = value.area;
+  if (TooLarge(a.Rows(), a.Cols())) return Single(Value::Error(ErrorCode::Num));
+  auto m = std::make_shared<Matrix>(a.Rows(), a.Cols());
+  cells_.ForEachFilled(a, [&](uint16_t, uint32_t row, uint16_t col, const Value& cell) {
+    m->At(row - a.rowFirst, col - a.colFirst) = cell;
+    return true;
+  });
+  return m;
+}
+
+void FormulaEvaluator::ForEachValue(const Value& argument, ArgVisit visit) {
+  if (argument.kind == Value::Kind::Reference) {
+    bool go = true;
+    for (const Area& area : argument.Areas()) {
+      cells_.ForEachFilled(area, [&](uint16_t, uint32_t, uint16_t, const Value& cell) { return go = visit(cell, true); });
+      if (!go) return;
+    }
+  } else if (argument.kind == Value::Kind::Array) {
+    for (const Value& cell : argument.array->Cells()) {
+      if (!visit(cell, true)) return;
+    }
+  } else {
+    visit(argument, false);
+  }
+}
+
+Value FormulaEvaluator::EvalUnary(const FormulaProgram& program, const FormulaNode& node) {
+  const Operator op = static_cast<Operator>(node.op);
+  const Value operand = Operand(Eval(program, program.Child(node, 0)));
+  if (operand.kind != Value::Kind::Array) return ApplyUnary(op, operand);
+  const Matrix& m = *operand.array;
+  auto result = std::make_shared<Matrix>(m.Rows(), m.Cols());
+  for (uint32_t r = 0; r < m.Rows(); ++r) {
+    for (uint32_t c = 0; c < m.Cols(); ++c) result->At(r, c) = ApplyUnary(op, m.At(r, c));
+  }
+  return Value::Array(std::move(result));
+}
+
+Value FormulaEvaluator::EvalBinary(const FormulaProgram& program, const FormulaNode& node) {
+  const Operator op = static_cast<Operator>(node.op);
+  const Value left = Eval(program, program.Child(node, 0));
+  const Value right = Eval(program, program.Child(node, 1));
+  if (op == Operator::Range || op == Operator::Union || op == Operator::Intersect) {
+    return EvalReferenceOperator(op, left, right);
+  }
+  const Value a = Operand(left);
+  const Value b = Operand(right);
+  if (a.kind != Value::Kind::Array && b.kind != Value::Kind::Array) return ApplyBinary(op, a, b);
+  return Elementwise(*ToMatrix(a), *ToMatrix(b), [op](const Value& x, const Value& y) { return ApplyBinary(op, x, y); });
+}
+
+Value FormulaEvaluator::EvalReferenceOperator(Operator op, const Value& left, const Value& right) {
+  if (left.IsError()) return left;
+  if (right.IsError()) return right;
+  if (left.kind != Value::Kind::Reference || right.kind != Value::Kind::Reference) return Value::Error(ErrorCode::Value);
+  std::vector<Area> areas = left.Areas();
+  const std::vector<Area> others = right.Areas();
+  if (op == Operator::Union) {
+    areas.insert(areas.end(), others.begin(), others.end());
+    return Value::Union(std::move(areas));
+  }
+  if (op == Operator::Intersect) {
+    std::vector<Area> common;
+    for (const Area& a : areas) {
+      for (const Area& b : others) {
+        Area overlap;
+        if (Overlap(a, b, overlap)) common.push_back(overlap);
+      }
+    }
+    return common.empty() ? Value::Error(ErrorCode::Null) : Value::Union(std::move(common));
+  }
+  // Range: the smallest area holding both sides, on one sheet run.
+  Area span = areas.front();
+  const std::vector<Area>* sides[] = {&areas, &others};
+  for (const std::vector<Area>* side : sides) {
+    for (const Area& a : *side) {
+      if (a.sheetFirst != span.sheetFirst || a.sheetLast != span.sheetLast) return Value::Error(ErrorCode::Value);
+      span.rowFirst = std::min(span.rowFirst, a.rowFirst);
+      span.rowLast = std::max(span.rowLast, a.rowLast);
+      span.colFirst = std::min(span.colFirst, a.colFirst);
+      span.colLast = std::max(span.colLast, a.colLast);
+    }
+  }
+  return Value::Reference(span);
+}
+
+Value FormulaEvaluator::EvalFunction(const FormulaProgram& program, const FormulaNode& node) {
+  const FunctionInfo* info = FindFunction(node.function);
+  if (!info) return Value::Error(ErrorCode::Name);
+  // IF and CHOOSE evaluate only the argument they pick.
+  if (node.function == FunctionIds::kIf || node.function == FunctionIds::kChoose) {
+    Value pick = Operand(Eval(program, program.Child(node, 0)));
+    if (pick.kind == Value::Kind::Array) pick = pick.array->Rows() > 0 ? pick.array->At(0, 0) : Value::Error(ErrorCode::Value);
+    if (pick.IsError()) return pick;
+    uint32_t chosen = 0;
+    if (node.function == FunctionIds::kIf) {
+      const Value condition = Coerce::ToBoolean(pick);
+      if (condition.IsError()) return condition;
+      chosen = condition.boolean ? 1 : 2;
+      if (chosen >= node.argc) return condition.boolean ? Value::Boolean(true) : Value::Boolean(false);
+    } else {
+      const Value number = Coerce::ToNumber(pick);
+      if (number.IsError()) return number;
+      const double index = std::trunc(number.number);
+      if (index < 1 || index >= node.argc) return Value::Error(ErrorCode::Value);
+      chosen = static_cast<uint32_t>(index);
+    }
+    const Value result = Eval(program, program.Child(node, chosen));
+    return result.kind == Value::Kind::Missing ? Value::Number(0) : result;
+  }
+
+  std::vector<Value> args;
+  args.reserve(node.argc);
+  bool anyArray = false;
+  for (uint32_t i = 0; i < node.argc; ++i) {
+    const char kind = info->Param(i);
+    if (kind == 'A') ++arrayDepth_;
+    Value arg = Eval(program, program.Child(node, i));
+    if (kind == 'A') {
+      arg = Value::Array(ToMatrix(arg));
+      --arrayDepth_;
+    } else if (kind == 'V') {
+      arg = Operand(arg);
+      anyArray = anyArray || arg.kind == Value::Kind::Array;
+    }
+    args.push_back(std::move(arg));
+  }
+  if (!anyArray || !info->elementwise) {
+    FunctionCall call{*this, args};
+    return info->impl(call);
+  }
+  // An array given for a value argument: the function for each element.
+  uint32_t rows = 1;
+  uint32_t cols = 1;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (info->Param(i) == 'V' && args[i].kind == Value::Kind::Array) {
+      rows = std::max(rows, args[i].array->Rows());
+      cols = std::max(cols, args[i].array->Cols());
+    }
+  }
+  if (TooLarge(rows, cols)) return Value::Error(ErrorCode::Num);
+  auto result = std::make_shared<Matrix>(rows, cols);
+  std::vector<Value> single(args.size());
+  for (uint32_t r = 0; r < rows; ++r) {
+    for (uint32_t c = 0; c < cols; ++c) {
+      bool inside = true;
+      for (size_t i = 0; i < args.size(); ++i) {
+        if (info->Param(i) == 'V' && args[i].kind == Value::Kind::Array) {
+          const Value* element = Element(*args[i].array, r, c);
+          inside = inside && element;
+          single[i] = element ? *element : Value();
+        } else {
+          single[i] = args[i];
+        }
+      }
+      FunctionCall call{*this, single};
+      result->At(r, c) = inside ? info->impl(call) : Value::Error(ErrorCode::NA);
+    }
+  }
+  return Value::Array(std::move(result));
+}

@@ -1,0 +1,101 @@
+#pragma once
+// Evaluates a decoded formula for one cell, reading the workbook's cells
+// through a CellReader. References stay references until an operator or a
+// function needs values; then a reference gives its value by implicit
+// intersection with the formula's row or column, or, inside an argument
+// that takes arrays (SUMPRODUCT), all its values as an array.
+
+#include "spreadsheet/formula/FormulaProgram.h"
+#include "spreadsheet/formula/FunctionRef.h"
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+class CellCriterion;
+
+// What SUM, COUNT and their kin need of an area.
+struct AreaSummary {
+  double sum = 0;
+  double numbers = 0;  // cells holding a number
+  double filled = 0;   // cells holding anything
+  double min = 0;      // of the numbers, when there are any
+  double max = 0;
+  bool hasError = false;
+  ErrorCode error = ErrorCode::NA;  // the first, row by row
+  uint32_t errorRow = 0;
+  uint16_t errorCol = 0;
+};
+
+// What a formula reads of the workbook.
+class CellReader {
+ public:
+  virtual ~CellReader() = default;
+  virtual int SheetCount() const = 0;
+  // A cell's current value: Empty, Number, Text, Boolean or Error.
+  virtual Value Cell(uint16_t sheet, uint32_t row, uint16_t col) = 0;
+  // Every cell of the area that is not empty, sheet by sheet and row by
+  // row, until visit returns false.
+  using Visit = FunctionRef<bool(uint16_t sheet, uint32_t row, uint16_t col, const Value& value)>;
+  virtual void ForEachFilled(const Area& area, Visit visit) = 0;
+  // The formula of a defined name (1-based), or nullptr when there is none.
+  virtual const FormulaProgram* NameProgram(uint32_t index) = 0;
+  // The summary of an area when the reader has a quicker way to it than
+  // visiting each cell; false otherwise.
+  virtual bool Summarize(const Area& /*area*/, AreaSummary& /*summary*/) { return false; }
+  // COUNTIF's count over an area (filled cells, and those that match) when
+  // the reader has a quicker way than visiting each cell; false otherwise.
+  virtual bool CountMatching(const Area& /*area*/, const CellCriterion& /*criterion*/, double& /*filled*/,
+                             double& /*matching*/) {
+    return false;
+  }
+};
+
+class FormulaEvaluator {
+ public:
+  explicit FormulaEvaluator(CellReader& cells) : cells_(cells) {}
+
+  // The formula's result for the cell at: a scalar, as the cell shows it.
+  Value Evaluate(const FormulaProgram& program, const CellPosition& at);
+
+  // For the functions.
+  CellReader& Cells() { return cells_; }
+  const CellPosition& Position() const { return at_; }
+  // A value for a scalar argument: a reference by implicit intersection
+  // (or, inside an array argument, as an array); anything else unchanged.
+  Value Operand(const Value& value);
+  // A reference's value at the formula's row or column; #VALUE! when the
+  // area does not cross it.
+  Value Intersect(const Value& reference);
+  // Any value as a rectangle of scalars.
+  std::shared_ptr<const Matrix> ToMatrix(const Value& value);
+  // Everything an argument holds, as the aggregate functions see it:
+  // visit(value, fromReference) for every value, in order, until it returns
+  // false. Empty cells of references are skipped.
+  using ArgVisit = FunctionRef<bool(const Value& value, bool fromReference)>;
+  void ForEachValue(const Value& argument, ArgVisit visit);
+
+ private:
+  Value Eval(const FormulaProgram& program, uint32_t node);
+  Value EvalUnary(const FormulaProgram& program, const FormulaNode& node);
+  Value EvalBinary(const FormulaProgram& program, const FormulaNode& node);
+  Value EvalReferenceOperator(Operator op, const Value& left, const Value& right);
+  Value EvalFunction(const FormulaProgram& program, const FormulaNode& node);
+  Value EvalName(uint32_t index);
+
+  CellReader& cells_;
+  CellPosition at_;
+  int arrayDepth_ = 0;  // > 0 inside an argument that takes arrays
+  int nameDepth_ = 0;   // names within names, bounded
+  // The names met while evaluating one formula. Within one formula a name
+  // has one value per context (inside an array argument or not), so it is
+  // worked out once: a name used twice by the name it stands in would
+  // otherwise cost twice per level. One met again while still being worked
+  // out is a circular name.
+  struct NameResult {
+    bool pending = true;
+    Value value;
+  };
+  std::unordered_map<uint64_t, NameResult> names_;
+};

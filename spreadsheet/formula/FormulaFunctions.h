@@ -1,0 +1,54 @@
+#pragma once
+// The worksheet functions the server evaluates, by their number in the
+// file format's function table, with the kind of each argument.
+
+#include "spreadsheet/formula/FormulaValue.h"
+
+#include <cstdint>
+#include <vector>
+
+class FormulaEvaluator;
+
+struct FunctionCall {
+  FormulaEvaluator& eval;
+  std::vector<Value>& args;
+  size_t Count() const { return args.size(); }
+  bool Has(size_t i) const { return i < args.size() && args[i].kind != Value::Kind::Missing; }
+};
+
+using FunctionImpl = Value (*)(FunctionCall& call);
+
+struct FunctionInfo {
+  uint16_t id = 0;
+  const char* name = "";
+  uint8_t minArgs = 0;
+  uint8_t maxArgs = 0;
+  // One letter per argument, the last repeating: 'V' a value (references
+  // give their value by intersection), 'R' as given (references stay), 'A'
+  // an array (the argument is evaluated as an array formula).
+  const char* params = "V";
+  FunctionImpl impl = nullptr;  // nullptr: evaluated by the evaluator itself (IF, CHOOSE)
+  // Applied element by element when a value argument is an array.
+  bool elementwise = false;
+
+  char Param(size_t i) const;
+};
+
+// nullptr for a function outside the evaluated set.
+const FunctionInfo* FindFunction(uint16_t id);
+
+namespace FunctionIds {
+enum : uint16_t {
+  kCount = 0, kIf = 1, kSum = 4, kChoose = 100,
+};
+}
+
+// The groups of functions, each in its own unit.
+namespace Functions {
+void AddMath(std::vector<FunctionInfo>& table);
+void AddAggregate(std::vector<FunctionInfo>& table);
+void AddCriteria(std::vector<FunctionInfo>& table);
+void AddText(std::vector<FunctionInfo>& table);
+void AddLogic(std::vector<FunctionInfo>& table);
+void AddLookup(std::vector<FunctionInfo>& table);
+}  // namespace Functions

@@ -1,0 +1,17 @@
+#pragma once
+// The stored result of a FORMULA record: written anew when a formula's
+// result changed, with the STRING record that holds a text result.
+
+#include "spreadsheet/model/BiffRecords.h"
+#include "spreadsheet/model/Worksheet.h"
+
+namespace FormulaRecords {
+
+// The FORMULA record's data with result as its stored value; everything
+// else (tokens, flags, format) as it was.
+Biff::Bytes WithResult(Biff::ByteView formula, const CellValue& result);
+
+// A STRING record (and CONTINUE records for a long text) holding text.
+void WriteString(Biff::ByteSink& out, const QString& text);
+
+}  // namespace FormulaRecords
