@@ -9,7 +9,7 @@ from pathlib import Path
 FLOORS = [
     ["settings"],
     ["uikit", "automation"],
-    ["serial", "spreadsheet"],
+    ["serial", "spreadsheet", "libreoffice"],
     ["forms", "tools"],
     ["app"],
 ]
