@@ -39,6 +39,7 @@ void CalcInstance::BeginCall() {
 }
 
 void CalcInstance::CheckOpen(const Book& book) const {
+  if (ended_) throw EOleError(QStringLiteral("The spreadsheet application has quit; it can no longer be used"));
   if (book.closed) throw EOleError(QStringLiteral("The workbook has been closed; it can no longer be used"));
 }
 
@@ -167,7 +168,8 @@ void CalcInstance::Put(const BookRef& book, int sheet, int32_t row, int32_t col,
   pending_.sheet = sheet;
   pending_.row = row;
   pending_.cells[col] = std::move(value);
-  ForgetBlocks(book->id, sheet);
+  // Any formula anywhere may follow from the cell, on other sheets too.
+  blocks_.clear();
   ScheduleTurn();
 }
 
@@ -217,10 +219,6 @@ Cell CalcInstance::Get(Book& book, int sheet, int32_t row, int32_t col) {
   blocks_.push_back(std::move(block));
   ScheduleTurn();
   return blocks_.back().cells.front();
-}
-
-void CalcInstance::ForgetBlocks(int book, int sheet) {
-  std::erase_if(blocks_, [&](const Block& block) { return block.book == book && block.sheet == sheet; });
 }
 
 void CalcInstance::ScheduleTurn() {

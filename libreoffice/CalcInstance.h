@@ -78,7 +78,6 @@ class CalcInstance {
   void Flush();
   void FlushOnTimer();
   void ScheduleTurn();
-  void ForgetBlocks(int book, int sheet);
   void AskAndClose(Book& book);
 
   std::shared_ptr<CalcOffice> office_;

@@ -17,9 +17,9 @@
 // Every call over the bridge costs about half a millisecond, so Value puts
 // are gathered and a row goes to Calc in one call (when a put goes to another
 // row, before any other call, or when the event loop next turns), and a Value
-// get that misses reads a block of its column in one call; that block is
-// forgotten at the next put into the sheet or the event loop's next turn,
-// because the user may type in Calc at any moment.
+// get that misses reads a block of its column in one call; those blocks are
+// forgotten at the next put (a formula anywhere may follow from it) or the
+// event loop's next turn, because the user may type in Calc at any moment.
 //
 // Failures: EServerUnavailable when LibreOffice (or the bridge plugin) is
 // missing or the office does not start in time; EServerGone when the

