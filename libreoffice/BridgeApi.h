@@ -64,6 +64,7 @@ class Office {
   virtual int LoadDocument(const LoadOptions& options) = 0;
   virtual void Store(int doc, const QString& path, const QString& filter) = 0;
   virtual void Show(int doc, bool shown) = 0;
+  virtual bool Shown(int doc) = 0;
   virtual int SheetCount(int doc) = 0;
   // Cells of one row from firstCol on, in one call (0-based positions).
   virtual void WriteRow(int doc, int sheet, int32_t row, int32_t firstCol, const std::vector<Cell>& cells) = 0;

@@ -279,18 +279,19 @@ void CalcInstance::AskAndClose(Book& book) {
 }
 
 void CalcInstance::Quit() {
-  if (ended_) return;
+  if (ended_ || quitting_) return;
+  quitting_ = true;  // the questions below may run nested event loops
   try {
     Flush();
   } catch (const EOleError&) {
     // The office refused or has gone; the program keeps its own record of rows.
   }
   deferredFailure_ = nullptr;
-  ended_ = true;
   blocks_.clear();
   for (const BookRef& book : books_) {
     if (!book->closed) AskAndClose(*book);
   }
+  ended_ = true;
   books_.clear();
   active_.reset();
 }
@@ -299,4 +300,10 @@ void CalcInstance::CloseInOffice(Book& book) {
   BeginCall();
   const int id = book.id;
   office_->Run(CalcOffice::Bound::Call, [id](Office& office) { office.Close(id); }, book.name);
+}
+
+bool CalcInstance::ShownInOffice(Book& book) {
+  BeginCall();
+  const int id = book.id;
+  return office_->Get<bool>(CalcOffice::Bound::Call, [id](Office& office) { return office.Shown(id); }, book.name);
 }

@@ -59,6 +59,7 @@ class CalcInstance {
   bool Ended() const { return ended_; }
   // For the test knob that closes a window as the user does.
   void CloseInOffice(Book& book);
+  bool ShownInOffice(Book& book);
 
  private:
   struct PendingRow {
@@ -90,5 +91,6 @@ class CalcInstance {
   bool turnScheduled_ = false;
   bool visible_ = false;
   bool ended_ = false;
+  bool quitting_ = false;
   int untitled_ = 0;
 };

@@ -18,3 +18,9 @@ void CloseWorkbookInCalc(const OleVariant& workbook) {
   if (!instance) throw EOleError(QStringLiteral("CloseWorkbookInCalc: not a LibreOffice Calc workbook"));
   instance->CloseInOffice(*book);
 }
+
+bool WorkbookShownInCalc(const OleVariant& workbook) {
+  auto [instance, book] = CalcObjects::WorkbookOf(workbook);
+  if (!instance) throw EOleError(QStringLiteral("WorkbookShownInCalc: not a LibreOffice Calc workbook"));
+  return instance->ShownInOffice(*book);
+}

@@ -64,3 +64,5 @@ uint64_t LibreOfficeDataCalls();
 void StopLibreOffice();
 // Closes a workbook in Calc as the user closing its window would (tests).
 void CloseWorkbookInCalc(const OleVariant& workbook);
+// Whether a workbook's window is shown in Calc (tests).
+bool WorkbookShownInCalc(const OleVariant& workbook);

@@ -3,6 +3,7 @@
 #include "LoadInteraction.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
+#include <com/sun/star/awt/XWindow2.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
@@ -240,6 +241,17 @@ void UnoOffice::Show(int doc, bool shown) {
     window->setVisible(shown);
     remoteCalls_ += 4;
   });
+}
+
+bool UnoOffice::Shown(int doc) {
+  bool shown = false;
+  Guarded(doc, [&] {
+    const uno::Reference<awt::XWindow2> window(
+        Doc(doc).model->getCurrentController()->getFrame()->getContainerWindow(), uno::UNO_QUERY_THROW);
+    shown = window->isVisible();
+    remoteCalls_ += 5;
+  });
+  return shown;
 }
 
 uno::Reference<table::XCellRange> UnoOffice::Sheet(int doc, int sheet) {

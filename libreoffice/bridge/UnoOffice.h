@@ -27,6 +27,7 @@ class UnoOffice : public CalcBridge::Office {
   int LoadDocument(const CalcBridge::LoadOptions& options) override;
   void Store(int doc, const QString& path, const QString& filter) override;
   void Show(int doc, bool shown) override;
+  bool Shown(int doc) override;
   int SheetCount(int doc) override;
   void WriteRow(int doc, int sheet, int32_t row, int32_t firstCol, const std::vector<CalcBridge::Cell>& cells) override;
   std::vector<CalcBridge::Cell> ReadColumn(int doc, int sheet, int32_t col, int32_t firstRow, int32_t count) override;

@@ -1,5 +1,6 @@
 // Which files go to Calc in which format, and the check that refuses a file
 // whose content cannot be what its name says, before any office sees it.
+#include "libreoffice/BridgePlugin.h"
 #include "libreoffice/LibreOfficeServer.h"
 #include "libreoffice/WorkbookFormat.h"
 
@@ -71,5 +72,17 @@ TEST(WorkbookFormat, WithoutLibreOfficeAnInstanceSaysWhatToInstall) {
     EXPECT_TRUE(e.Message().contains("sudo apt install libreoffice-calc")) << e.Message().toStdString();
   }
   SetLibreOfficeProgramDir({});
+  EXPECT_EQ(LibreOfficeProcessId(), -1);
+}
+
+TEST(WorkbookFormat, WithoutTheBridgePluginAnInstanceSaysWhatToInstall) {
+  BridgePlugin::OverridePath("/nonexistent/libcfw_libreoffice_bridge.so");
+  try {
+    CreateLibreOfficeApplication();
+    ADD_FAILURE() << "an instance without the plugin";
+  } catch (const EServerUnavailable& e) {
+    EXPECT_TRUE(e.Message().contains("sudo apt install libreoffice-calc")) << e.Message().toStdString();
+  }
+  BridgePlugin::OverridePath({});
   EXPECT_EQ(LibreOfficeProcessId(), -1);
 }
