@@ -99,6 +99,7 @@ void CalcOffice::Start() {
   const LibreOfficeBounds bounds = Bounds();
   const QString pipe = OfficeProcess::UniquePipeName();
   // A first start in a new profile may end asking to be started again (81).
+  // Three starts at most: again after 81, hidden after any other end.
   for (int attempt = 0;; ++attempt) {
     process_.reset();  // lets go of the profile before it is taken again
     process_ = std::make_unique<OfficeProcess>(OfficeLaunch{dir, pipe, headless_});
@@ -126,11 +127,14 @@ void CalcOffice::Start() {
       }
       QThread::msleep(100);
     }
-    if (process_->ExitCode() != 81 || attempt > 0) {
+    if (attempt >= 2) {
       throw EServerUnavailable(QStringLiteral("LibreOffice ended while starting (exit status %1). %2")
                                    .arg(process_->ExitCode())
                                    .arg(LibreOfficeInstallHint()));
     }
+    // Not asking to be started again: the display may be out of reach
+    // (a remote session), so the next start works hidden.
+    if (process_->ExitCode() != 81) headless_ = true;
   }
 }
 
