@@ -5,6 +5,7 @@
 #include "libreoffice/CallWorker.h"
 #include "libreoffice/LibreOfficeServer.h"
 #include "libreoffice/OfficeProcess.h"
+#include "libreoffice/OfficeProfile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -101,8 +102,9 @@ void CalcOffice::Start() {
   // A first start in a new profile may end asking to be started again (81).
   // Three starts at most: again after 81, hidden after any other end.
   for (int attempt = 0;; ++attempt) {
-    process_.reset();  // lets go of the profile before it is taken again
-    process_ = std::make_unique<OfficeProcess>(OfficeLaunch{dir, pipe, headless_});
+    const OfficeProfile& profile = OfficeProfile::ForThisRun();
+    profile.ClearStaleLock();
+    process_ = std::make_unique<OfficeProcess>(OfficeLaunch{dir, profile.Folder(), pipe, headless_});
     QElapsedTimer clock;
     clock.start();
     for (;;) {

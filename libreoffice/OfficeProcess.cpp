@@ -1,15 +1,10 @@
 #include "libreoffice/OfficeProcess.h"
 
 #include "automation/OleVariant.h"
-#include "settings/StateFolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QLockFile>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
 
@@ -21,24 +16,7 @@
 #include <string>
 #include <vector>
 
-OfficeProcess::OfficeProcess(const OfficeLaunch& launch) {
-  const QString shared = UserStateFolder() + QStringLiteral("/office-profile");
-  QDir().mkpath(UserStateFolder());
-  auto lock = std::make_unique<QLockFile>(shared + QStringLiteral(".cfwlock"));
-  lock->setStaleLockTime(0);  // only a live holder counts
-  if (lock->tryLock(0)) {
-    profileLock_ = std::move(lock);
-    profileDir_ = shared;
-    // No other copy of the program uses this profile, so a lock the office
-    // left there (it was killed) is stale; it would stop the start.
-    QFile::remove(shared + QStringLiteral("/.lock"));
-  } else {
-    ownProfile_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/cellfeedwizard-office-XXXXXX"));
-    if (!ownProfile_->isValid()) throw EServerUnavailable(QStringLiteral("No folder for LibreOffice's settings could be made"));
-    profileDir_ = ownProfile_->path();
-  }
-  Launch(launch);
-}
+OfficeProcess::OfficeProcess(const OfficeLaunch& launch) { Launch(launch); }
 
 OfficeProcess::~OfficeProcess() {
   if (Running()) Kill();
@@ -48,7 +26,7 @@ void OfficeProcess::Launch(const OfficeLaunch& launch) {
   const QString program = launch.programDir + QStringLiteral("/soffice.bin");
   std::vector<std::string> args{
       program.toStdString(),
-      ("-env:UserInstallation=" + QUrl::fromLocalFile(profileDir_).toString(QUrl::FullyEncoded)).toStdString(),
+      ("-env:UserInstallation=" + QUrl::fromLocalFile(launch.profileDir).toString(QUrl::FullyEncoded)).toStdString(),
       ("--accept=pipe,name=" + launch.pipeName + ";urp;StarOffice.ComponentContext").toStdString(),
       "--norestore", "--nologo", "--nodefault", "--nolockcheck"};
   if (launch.headless) args.emplace_back("--headless");

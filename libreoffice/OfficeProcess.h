@@ -1,18 +1,17 @@
 #pragma once
 // The office process the program starts for itself: soffice.bin run directly
 // (the launcher script's splash process would survive a kill of ours), with a
-// private profile and a private pipe, ending when the program ends.
+// private profile (OfficeProfile.h) and a private pipe, ending when the
+// program ends.
 
 #include <QString>
 
 #include <memory>
 #include <sys/types.h>
 
-class QLockFile;
-class QTemporaryDir;
-
 struct OfficeLaunch {
   QString programDir;  // holds soffice.bin
+  QString profileDir;
   QString pipeName;
   bool headless = false;
 };
@@ -41,13 +40,6 @@ class OfficeProcess {
 
  private:
   void Launch(const OfficeLaunch& launch);
-
-  // The profile: the shared one in the per-user state folder when this
-  // program is the only one using it (held by the lock file), else a
-  // private one for this process.
-  std::unique_ptr<QLockFile> profileLock_;
-  std::unique_ptr<QTemporaryDir> ownProfile_;
-  QString profileDir_;
   pid_t pid_ = -1;
   int exitCode_ = 0;
 };
