@@ -44,7 +44,7 @@ QString LibreOfficeInstallHint();
 // How long the program waits for the office.
 struct LibreOfficeBounds {
   std::chrono::milliseconds call{5000};    // an ordinary call
-  std::chrono::milliseconds file{60000};   // loading or storing a workbook
+  std::chrono::milliseconds file{120000};  // loading or storing a workbook: a full sheet takes long
   std::chrono::milliseconds start{30000};  // the office's start, until it answers
 };
 void SetLibreOfficeBounds(const LibreOfficeBounds& bounds);

@@ -26,7 +26,7 @@ ProgramRun RunProgram(const QString& program, const QStringList& args, int timeo
 QString OpenpyxlRows(const QString& path, int rows, int cols, int sheet) {
   const QString script = QStringLiteral(
       "import sys, openpyxl\n"
-      "ws = openpyxl.load_workbook(sys.argv[1]).worksheets[int(sys.argv[4]) - 1]\n"
+      "ws = openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets[int(sys.argv[4]) - 1]\n"
       "for r in range(1, int(sys.argv[2]) + 1):\n"
       "    print('|'.join(repr(ws.cell(row=r, column=c).value) for c in range(1, int(sys.argv[3]) + 1)))\n");
   const ProgramRun run = RunProgram(QStringLiteral("/usr/bin/python3"),
