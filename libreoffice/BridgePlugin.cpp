@@ -18,6 +18,7 @@ struct Loaded {
   std::mutex lock;
   QString overridePath;
   CfwCalcBridgeCreate create = nullptr;
+  std::unique_ptr<QLibrary> library;
   QString failure;
 };
 
@@ -61,16 +62,16 @@ std::unique_ptr<CalcBridge::Office> NewOffice(const QString& programDir) {
       }
       for (const QString& place : places) {
         if (!QFileInfo::exists(place)) continue;
-        // Never unloaded: objects and threads of LibreOffice's libraries
-        // live until the program ends.
-        auto* library = new QLibrary(place);
+        // Never unloaded (a QLibrary unloads only when told): objects and
+        // threads of LibreOffice's libraries live until the program ends.
+        auto library = std::make_unique<QLibrary>(place);
         auto entry = reinterpret_cast<CfwCalcBridgeCreate>(library->resolve(CFW_CALC_BRIDGE_ENTRY));
         if (entry) {
           state.create = entry;
+          state.library = std::move(library);
           break;
         }
         failures << library->errorString();
-        delete library;
       }
       if (!state.create) {
         state.failure = failures.isEmpty() ? QStringLiteral("the bridge to LibreOffice is not installed")

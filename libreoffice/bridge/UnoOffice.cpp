@@ -66,7 +66,19 @@ QString FileName(const QString& path) {
 
 }  // namespace
 
-UnoOffice::~UnoOffice() = default;
+UnoOffice::~UnoOffice() {
+  documents_.clear();
+  desktop_.clear();
+  remote_.clear();
+  // The local service manager holds its services in cycles; only a dispose
+  // lets them go.
+  try {
+    const uno::Reference<lang::XComponent> local(local_, uno::UNO_QUERY);
+    if (local.is()) local->dispose();
+  } catch (const uno::Exception&) {
+    // Ending anyway.
+  }
+}
 
 bool UnoOffice::Connect(const QString& programDir, const QString& pipeName) {
   try {
