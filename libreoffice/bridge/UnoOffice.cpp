@@ -17,7 +17,9 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/text/XTextRange.hpp>
 #include <com/sun/star/util/CloseVetoException.hpp>
 #include <com/sun/star/util/XCloseBroadcaster.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
@@ -335,22 +337,44 @@ void UnoOffice::WriteRow(int doc, int sheet, int32_t row, int32_t firstCol, cons
 std::vector<Cell> UnoOffice::ReadColumn(int doc, int sheet, int32_t col, int32_t firstRow, int32_t count) {
   std::vector<Cell> cells;
   Guarded(doc, [&] {
+    const uno::Reference<table::XCellRange> sheetRange = Sheet(doc, sheet);
     const uno::Reference<table::XCellRange> range =
-        Sheet(doc, sheet)->getCellRangeByPosition(col, firstRow, col, firstRow + count - 1);
+        sheetRange->getCellRangeByPosition(col, firstRow, col, firstRow + count - 1);
     const uno::Reference<sheet::XCellRangeData> data(range, uno::UNO_QUERY_THROW);
     const uno::Sequence<uno::Sequence<uno::Any>> rows = data->getDataArray();
     remoteCalls_ += 3;
     ++dataCalls_;
+    // An error value reads as nothing, and a formula giving "" as an empty
+    // text, both like an empty cell; the formulas tell them apart, so a
+    // formula in column A is never taken for an empty row.
+    uno::Sequence<uno::Sequence<OUString>> formulas;
     cells.reserve(static_cast<size_t>(rows.getLength()));
-    for (const auto& row : rows) {
+    for (sal_Int32 i = 0; i < rows.getLength(); ++i) {
+      const uno::Any value = rows[i].getLength() > 0 ? rows[i][0] : uno::Any();
       double number = 0;
       OUString text;
-      if (row.getLength() > 0 && (row[0] >>= number) && row[0].getValueTypeClass() == uno::TypeClass_DOUBLE) {
+      if (value.getValueTypeClass() == uno::TypeClass_DOUBLE && (value >>= number)) {
         cells.emplace_back(number);
-      } else if (row.getLength() > 0 && (row[0] >>= text) && !text.isEmpty()) {
+        continue;
+      }
+      if ((value >>= text) && !text.isEmpty()) {
         cells.emplace_back(FromOu(text));
-      } else {
+        continue;
+      }
+      if (!formulas.hasElements()) {
+        formulas = uno::Reference<sheet::XCellRangeFormula>(range, uno::UNO_QUERY_THROW)->getFormulaArray();
+        remoteCalls_ += 2;
+        ++dataCalls_;
+      }
+      if (i >= formulas.getLength() || formulas[i].getLength() == 0 || formulas[i][0].isEmpty()) {
         cells.emplace_back(std::monostate{});
+      } else if (value.hasValue()) {
+        cells.emplace_back(QString());  // a formula whose result is the empty text
+      } else {
+        // An error value: its name as shown ("#DIV/0!"), as the built-in server gives it.
+        const uno::Reference<text::XTextRange> cell(sheetRange->getCellByPosition(col, firstRow + i), uno::UNO_QUERY_THROW);
+        cells.emplace_back(FromOu(cell->getString()));
+        remoteCalls_ += 3;
       }
     }
   });

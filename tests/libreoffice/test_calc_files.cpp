@@ -82,6 +82,24 @@ TEST_F(CalcTest, AGradebookMadeByLibreOfficeRecalculatesItsScoreSheetAsRowsArriv
   EXPECT_EQ(formula.out.trimmed(), "=SUM(Sheet1!B2:B100)");
 }
 
+// The user's formulas in column A are never taken for empty rows, even when
+// their result is an error or the empty text.
+TEST_F(CalcTest, FormulasGivingErrorsOrEmptyTextAreNotEmptyCells) {
+  MakeWithOffice(dir.Path("formulas.ods"), "calc8",
+                 "s = doc.Sheets.getByIndex(0)\n"
+                 "s.getCellByPosition(0, 0).setFormula('=1/0')\n"
+                 "s.getCellByPosition(0, 1).setFormula('=\"\"')\n"
+                 "s.getCellByPosition(0, 2).setString('text')\n");
+  app.Get("Workbooks").Call("Open", {dir.Path("formulas.ods"), false});
+  const OleVariant sheet = Sheet1();
+  EXPECT_EQ(sheet.Get("Cells", {1, 1}).Get("Value").ToText(), "#DIV/0!");
+  const OleVariant emptyText = sheet.Get("Cells", {2, 1}).Get("Value");
+  EXPECT_EQ(emptyText.kind(), OleVariant::Kind::Text);
+  EXPECT_EQ(emptyText.ToText(), "");
+  EXPECT_EQ(sheet.Get("Cells", {3, 1}).Get("Value").ToText(), "text");
+  EXPECT_TRUE(sheet.Get("Cells", {4, 1}).Get("Value").IsEmpty());
+}
+
 TEST_F(CalcTest, DamagedOrMisnamedFilesAreRefusedWithABoxThatNamesThem) {
   dir.Write("empty.ods", {});
   dir.Write("text.ods", "Name,Score\nAnna,15\n");
