@@ -7,8 +7,14 @@
 #include <QFile>
 #include <QProcess>
 
-ProgramRun RunProgram(const QString& program, const QStringList& args, int timeoutMs) {
+ProgramRun RunProgram(const QString& program, const QStringList& args, int timeoutMs,
+                      const QStringList& extraEnvironment) {
   QProcess process;
+  if (!extraEnvironment.isEmpty()) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : extraEnvironment) env.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    process.setProcessEnvironment(env);
+  }
   process.start(program, args);
   ProgramRun run;
   if (!process.waitForFinished(timeoutMs)) {
@@ -104,9 +110,13 @@ void MakeWithOffice(const QString& out, const QString& filter, const QString& sc
 }
 
 void CalcTest::SetUpTestSuite() {
-  // The office's profile lives in the build tree, kept between runs.
-  qputenv("XDG_STATE_HOME", QByteArray(CFW_BINARY_DIR "/test-tmp/libreoffice-state"));
-  QDir().mkpath(QStringLiteral(CFW_BINARY_DIR "/test-tmp/libreoffice-state"));
+  // The office's profile lives in the build tree, kept between runs; a
+  // suite run as a child by a test gets the folder that test gives it.
+  const QByteArray state = qEnvironmentVariableIsSet("CFW_CALC_TEST_STATE")
+                               ? qgetenv("CFW_CALC_TEST_STATE")
+                               : QByteArray(CFW_BINARY_DIR "/test-tmp/libreoffice-state");
+  qputenv("XDG_STATE_HOME", state);
+  QDir().mkpath(QString::fromLocal8Bit(state));
 }
 
 void CalcTest::SetUp() { app = OleVariant(CreateLibreOfficeApplication()); }

@@ -20,7 +20,8 @@ struct ProgramRun {
   QString out;
   QString err;
 };
-ProgramRun RunProgram(const QString& program, const QStringList& args, int timeoutMs = 60000);
+ProgramRun RunProgram(const QString& program, const QStringList& args, int timeoutMs = 60000,
+                      const QStringList& extraEnvironment = {});
 
 // Sheet 1 of an .xlsx as openpyxl reads it: one line per row, cells as
 // Python's repr joined by "|" (None for empty), for rows 1..rows, columns 1..cols.

@@ -9,10 +9,12 @@
 #include "CalcTestSupport.h"
 #include "EventPump.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 
 #include <csignal>
+#include <unistd.h>
 #include <cstdio>
 
 namespace {
@@ -137,6 +139,27 @@ TEST_F(CalcTest, QuitAndDroppingTheInstanceAskAboutUnsavedChangesAsTheBuiltInSer
   responder.questions.clear();
   app.Call("Quit");
   EXPECT_TRUE(responder.questions.empty());
+}
+
+// Run in a child by the next test: starts the office, says its process id,
+// and dies without any clean-up.
+TEST_F(CalcTest, DISABLED_ChildStartsAnOfficeAndIsKilled) {
+  app.Get("Workbooks").Get("Add");
+  std::printf("office %lld\n", static_cast<long long>(LibreOfficeProcessId()));
+  std::fflush(stdout);
+  ::kill(getpid(), SIGKILL);
+}
+
+TEST_F(CalcTest, TheOfficeEndsWithTheProgramHoweverTheProgramEnds) {
+  const ProgramRun child = RunProgram(QCoreApplication::applicationFilePath(),
+                                      {"--gtest_also_run_disabled_tests",
+                                       "--gtest_filter=CalcTest.DISABLED_ChildStartsAnOfficeAndIsKilled"},
+                                      60000, {"CFW_CALC_TEST_STATE=" + dir.Path("state")});
+  const qsizetype at = child.out.indexOf("office ");
+  ASSERT_GE(at, 0) << child.out.toStdString() << child.err.toStdString();
+  const int64_t pid = child.out.mid(at + 7).section('\n', 0, 0).toLongLong();
+  ASSERT_GT(pid, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !ProcessRuns(pid); }, 10000)) << "office " << pid << " outlived the program";
 }
 
 TEST_F(CalcTest, TheUsersOwnLibreOfficeKeepsItsDocumentAndProcess) {
