@@ -124,7 +124,7 @@ void CalcOffice::Start() {
       if (std::chrono::milliseconds(clock.elapsed()) >= bounds.start) {
         process_->Kill();
         throw EServerUnavailable(QStringLiteral("LibreOffice did not start within %1 s. %2")
-                                     .arg(bounds.start.count() / 1000)
+                                     .arg(static_cast<double>(bounds.start.count()) / 1000.0)
                                      .arg(LibreOfficeInstallHint()));
       }
       QThread::msleep(100);

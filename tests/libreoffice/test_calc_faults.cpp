@@ -141,6 +141,28 @@ TEST_F(CalcTest, QuitAndDroppingTheInstanceAskAboutUnsavedChangesAsTheBuiltInSer
   EXPECT_TRUE(responder.questions.empty());
 }
 
+TEST_F(CalcTest, AnOfficeThatDoesNotStartInTimeIsStoppedAndSaidSo) {
+  app.Call("Quit");
+  app = OleVariant();
+  StopLibreOffice();
+  const LibreOfficeBounds usual = CurrentLibreOfficeBounds();
+  LibreOfficeBounds tight = usual;
+  tight.start = std::chrono::milliseconds(50);
+  SetLibreOfficeBounds(tight);
+  QString message;
+  try {
+    CreateLibreOfficeApplication();
+  } catch (const EServerUnavailable& e) {
+    message = e.Message();
+  }
+  SetLibreOfficeBounds(usual);
+  EXPECT_TRUE(message.startsWith("LibreOffice did not start within 0.05 s.")) << message.toStdString();
+  EXPECT_TRUE(message.contains("sudo apt install libreoffice-calc"));
+  EXPECT_EQ(LibreOfficeProcessId(), -1);
+  app = OleVariant(CreateLibreOfficeApplication());  // with time enough it starts
+  EXPECT_GT(LibreOfficeProcessId(), 0);
+}
+
 // Run in a child by the next test: starts the office, says its process id,
 // and dies without any clean-up.
 TEST_F(CalcTest, DISABLED_ChildStartsAnOfficeAndIsKilled) {
