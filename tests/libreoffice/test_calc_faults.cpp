@@ -193,15 +193,16 @@ TEST_F(CalcTest, TheUsersOwnLibreOfficeKeepsItsDocumentAndProcess) {
   env.insert("HOME", dir.Path("home"));
   env.remove("XDG_CONFIG_HOME");
   user.setProcessEnvironment(env);
-  user.start("soffice", {"--headless", "--norestore", "--accept=pipe,name=cfwusersoffice;urp;", dir.Path("mine.ods")});
+  const QString pipe = QStringLiteral("cfwusersoffice%1").arg(QCoreApplication::applicationPid());
+  user.start("soffice", {"--headless", "--norestore", "--accept=pipe,name=" + pipe + ";urp;", dir.Path("mine.ods")});
   ASSERT_TRUE(user.waitForStarted());
   const QString countDocs =
-      "import time, uno\n"
+      "import sys, time, uno\n"
       "local = uno.getComponentContext()\n"
       "r = local.ServiceManager.createInstanceWithContext('com.sun.star.bridge.UnoUrlResolver', local)\n"
       "for _ in range(240):\n"
       "    try:\n"
-      "        ctx = r.resolve('uno:pipe,name=cfwusersoffice;urp;StarOffice.ComponentContext'); break\n"
+      "        ctx = r.resolve('uno:pipe,name=' + sys.argv[1] + ';urp;StarOffice.ComponentContext'); break\n"
       "    except Exception: time.sleep(0.25)\n"
       "d = ctx.ServiceManager.createInstanceWithContext('com.sun.star.frame.Desktop', ctx)\n"
       "for _ in range(120):\n"
@@ -209,7 +210,7 @@ TEST_F(CalcTest, TheUsersOwnLibreOfficeKeepsItsDocumentAndProcess) {
       "    if urls: break\n"
       "    time.sleep(0.25)\n"
       "print(' '.join(urls))\n";
-  const ProgramRun before = RunProgram("/usr/bin/python3", {"-c", countDocs});
+  const ProgramRun before = RunProgram("/usr/bin/python3", {"-c", countDocs, pipe});
   ASSERT_TRUE(before.out.contains("mine.ods")) << before.err.toStdString();
 
   AddSaved("ours.xlsx");
@@ -220,9 +221,11 @@ TEST_F(CalcTest, TheUsersOwnLibreOfficeKeepsItsDocumentAndProcess) {
   StopLibreOffice();
 
   EXPECT_EQ(user.state(), QProcess::Running);
-  const ProgramRun after = RunProgram("/usr/bin/python3", {"-c", countDocs});
+  const ProgramRun after = RunProgram("/usr/bin/python3", {"-c", countDocs, pipe});
   EXPECT_EQ(after.out.trimmed(), before.out.trimmed());
   EXPECT_FALSE(after.out.contains("ours.xlsx"));
-  user.kill();
-  user.waitForFinished();
+  // The user's office is ended as the user would end it: the launcher alone
+  // would leave the office behind.
+  RunProgram("/usr/bin/python3", {"-c", countDocs + "d.terminate()\n", pipe});
+  EXPECT_TRUE(user.waitForFinished(30000));
 }
