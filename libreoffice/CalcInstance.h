@@ -1,0 +1,96 @@
+#pragma once
+// One application instance of the LibreOffice server: the workbooks it
+// opened in the shared office, which one is active, and the two things that
+// keep the bridge's per-call cost off each cell: the row being written
+// (gathered, then sent in one call) and blocks of columns read ahead.
+// Lives on the program's thread; the automation objects hold it.
+
+#include "libreoffice/BridgeApi.h"
+#include "libreoffice/WorkbookFormat.h"
+
+#include <QObject>
+#include <QString>
+
+#include <exception>
+#include <map>
+#include <memory>
+#include <vector>
+
+class CalcOffice;
+
+class CalcInstance {
+ public:
+  struct Book {
+    int id = 0;          // the document's number in the office
+    QString path;        // empty until saved
+    CalcFormat format = CalcFormat::Xls;
+    QString name;        // file name, or "Book<n>"
+    bool closed = false;
+  };
+  using BookRef = std::shared_ptr<Book>;
+
+  CalcInstance();   // throws EServerUnavailable
+  ~CalcInstance();  // as Quit: unsaved changes are asked about
+  CalcInstance(const CalcInstance&) = delete;
+  CalcInstance& operator=(const CalcInstance&) = delete;
+
+  // Every call but a put starts here: refuses on a quit instance, raises a
+  // failure left by a flush on the timer, and sends the gathered row.
+  void BeginCall();
+  // A book of this instance that is still open (EOleError otherwise).
+  void CheckOpen(const Book& book) const;
+
+  BookRef Add();
+  BookRef Open(const QString& path);
+  BookRef Active() const;
+  const std::vector<BookRef>& Books() const { return books_; }
+  void Save(Book& book);
+  void SaveAs(Book& book, const QString& path);
+  bool Saved(Book& book);
+  int SheetCount(Book& book);
+  bool Protected(Book& book, int sheet);
+  void SetProtected(Book& book, int sheet, bool on);
+  // Rows and columns 0-based.
+  void Put(const BookRef& book, int sheet, int32_t row, int32_t col, CalcBridge::Cell value);
+  CalcBridge::Cell Get(Book& book, int sheet, int32_t row, int32_t col);
+  bool Visible() const { return visible_; }
+  void SetVisible(bool visible);
+  void Quit();
+  bool Ended() const { return ended_; }
+  // For the test knob that closes a window as the user does.
+  void CloseInOffice(Book& book);
+  bool ShownInOffice(Book& book);
+
+ private:
+  struct PendingRow {
+    BookRef book;
+    int sheet = 0;
+    int32_t row = 0;
+    std::map<int32_t, CalcBridge::Cell> cells;  // by column
+  };
+  struct Block {
+    int book = 0;
+    int sheet = 0;
+    int32_t col = 0;
+    int32_t firstRow = 0;
+    std::vector<CalcBridge::Cell> cells;
+  };
+
+  void Flush();
+  void FlushOnTimer();
+  void ScheduleTurn();
+  void AskAndClose(Book& book);
+
+  std::shared_ptr<CalcOffice> office_;
+  std::vector<BookRef> books_;
+  std::weak_ptr<Book> active_;
+  PendingRow pending_;
+  std::vector<Block> blocks_;
+  std::exception_ptr deferredFailure_;  // from a flush on the timer, for the next call
+  QObject turnContext_;                 // the timers' context: they die with the instance
+  bool turnScheduled_ = false;
+  bool visible_ = false;
+  bool ended_ = false;
+  bool quitting_ = false;
+  int untitled_ = 0;
+};

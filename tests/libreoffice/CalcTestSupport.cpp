@@ -1,0 +1,142 @@
+#include "CalcTestSupport.h"
+
+#include "libreoffice/LibreOfficeServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+ProgramRun RunProgram(const QString& program, const QStringList& args, int timeoutMs,
+                      const QStringList& extraEnvironment) {
+  QProcess process;
+  if (!extraEnvironment.isEmpty()) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : extraEnvironment) env.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    process.setProcessEnvironment(env);
+  }
+  process.start(program, args);
+  ProgramRun run;
+  if (!process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+    run.err = QStringLiteral("timed out");
+    return run;
+  }
+  run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  run.out = QString::fromUtf8(process.readAllStandardOutput());
+  run.err = QString::fromUtf8(process.readAllStandardError());
+  return run;
+}
+
+QString OpenpyxlRows(const QString& path, int rows, int cols, int sheet) {
+  const QString script = QStringLiteral(
+      "import sys, openpyxl\n"
+      "ws = openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets[int(sys.argv[4]) - 1]\n"
+      "for r in range(1, int(sys.argv[2]) + 1):\n"
+      "    print('|'.join(repr(ws.cell(row=r, column=c).value) for c in range(1, int(sys.argv[3]) + 1)))\n");
+  const ProgramRun run = RunProgram(QStringLiteral("/usr/bin/python3"),
+                                    {QStringLiteral("-c"), script, path, QString::number(rows), QString::number(cols),
+                                     QString::number(sheet)});
+  EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+  return run.out;
+}
+
+namespace {
+
+// A profile of the suite's own for the offices the tests start as readers
+// and makers, kept between runs so that they start quickly.
+QString HelperProfile(const char* use) {
+  return QStringLiteral(CFW_BINARY_DIR "/test-tmp/libreoffice-state/%1-%2")
+      .arg(QCoreApplication::applicationName(), QLatin1String(use));
+}
+
+}  // namespace
+
+QString ConvertedCsv(const QString& path) {
+  TempDir out;
+  const ProgramRun run = RunProgram(
+      QStringLiteral("soffice"),
+      {QStringLiteral("-env:UserInstallation=file://%1").arg(HelperProfile("reader")), QStringLiteral("--headless"),
+       QStringLiteral("--convert-to"), QStringLiteral("csv"), QStringLiteral("--outdir"), out.Path(), path},
+      120000);
+  EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+  return QString::fromUtf8(out.Read(QFileInfo(path).completeBaseName() + QStringLiteral(".csv")));
+}
+
+QString XlrdValues(const QString& path) {
+  const ProgramRun run = RunProgram(QStringLiteral("/usr/bin/python3"),
+                                    {QStringLiteral(CFW_SOURCE_DIR "/tests/spreadsheet/xlrd_probe.py"),
+                                     QStringLiteral("values"), path});
+  EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+  return run.out;
+}
+
+void MakeWithOffice(const QString& out, const QString& filter, const QString& scriptBody, const QString& password) {
+  TempDir work;
+  // The office's own Python, run headless in a profile of its own.
+  const QString script = QStringLiteral(
+      "import subprocess, sys, time, uno\n"
+      "from com.sun.star.beans import PropertyValue\n"
+      "def prop(n, v):\n"
+      "    p = PropertyValue(); p.Name = n; p.Value = v; return p\n"
+      "work, out, flt, pw = sys.argv[1:5]\n"
+      "office = subprocess.Popen(['soffice', '-env:UserInstallation=file://' + sys.argv[5], '--headless',\n"
+      "    '--norestore', '--accept=pipe,name=cfwmake%1;urp;'])\n"
+      "local = uno.getComponentContext()\n"
+      "resolver = local.ServiceManager.createInstanceWithContext('com.sun.star.bridge.UnoUrlResolver', local)\n"
+      "for _ in range(240):\n"
+      "    try:\n"
+      "        ctx = resolver.resolve('uno:pipe,name=cfwmake%1;urp;StarOffice.ComponentContext'); break\n"
+      "    except Exception:\n"
+      "        time.sleep(0.25)\n"
+      "desktop = ctx.ServiceManager.createInstanceWithContext('com.sun.star.frame.Desktop', ctx)\n"
+      "doc = desktop.loadComponentFromURL('private:factory/scalc', '_blank', 0, (prop('Hidden', True),))\n"
+      "%2\n"
+      "args = [prop('FilterName', flt)]\n"
+      "if pw: args.append(prop('Password', pw))\n"
+      "doc.storeToURL(uno.systemPathToFileUrl(out), tuple(args))\n"
+      "doc.close(True)\n"
+      "try:\n"
+      "    desktop.terminate()\n"
+      "except Exception:\n"
+      "    pass\n"
+      "office.wait(30)\n")
+                             .arg(QFileInfo(work.Path()).fileName().remove(QLatin1Char('-')), scriptBody);
+  const ProgramRun run = RunProgram(QStringLiteral("/usr/bin/python3"),
+                                    {QStringLiteral("-c"), script, work.Path(), out, filter, password, HelperProfile("maker")}, 120000);
+  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  ASSERT_TRUE(QFile::exists(out));
+}
+
+void CalcTest::SetUpTestSuite() {
+  // The office's profile lives in the build tree, kept between runs; a
+  // suite run as a child by a test gets the folder that test gives it.
+  const QByteArray state = qEnvironmentVariableIsSet("CFW_CALC_TEST_STATE")
+                               ? qgetenv("CFW_CALC_TEST_STATE")
+                               : QByteArray(CFW_BINARY_DIR "/test-tmp/libreoffice-state");
+  qputenv("XDG_STATE_HOME", state);
+  QDir().mkpath(QString::fromLocal8Bit(state));
+}
+
+void CalcTest::SetUp() { app = OleVariant(CreateLibreOfficeApplication()); }
+
+void CalcTest::TearDown() {
+  // Unsaved work is not kept by the tests.
+  for (int i = 0; i < 20; ++i) responder.answers.push_back(Answer::DontSave);
+  try {
+    app.Call("Quit");
+  } catch (const EOleError&) {
+  }
+  app = OleVariant();
+}
+
+OleVariant CalcTest::AddSaved(const QString& name) {
+  const OleVariant book = app.Get("Workbooks").Get("Add");
+  book.Call("SaveAs", {dir.Path(name)});
+  return book;
+}
+
+void CalcTest::WriteRow(const OleVariant& sheet, int row, const QStringList& values) {
+  for (int c = 0; c < values.size(); ++c) sheet.Get("Cells", {row, c + 1}).Put("Value", values[c]);
+}

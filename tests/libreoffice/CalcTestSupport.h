@@ -1,0 +1,53 @@
+#pragma once
+// What the suites against a real office share: one office per test binary
+// (kept in a state folder under the build tree, so the user's own is never
+// touched), an application instance per test, and independent readers of
+// what was saved: openpyxl for .xlsx, xlrd for .xls, LibreOffice's own
+// conversion (with a profile of its own) for .ods.
+
+#include "automation/OleVariant.h"
+
+#include "RecordingResponder.h"
+#include "TempDir.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+struct ProgramRun {
+  int exitCode = -1;
+  QString out;
+  QString err;
+};
+ProgramRun RunProgram(const QString& program, const QStringList& args, int timeoutMs = 60000,
+                      const QStringList& extraEnvironment = {});
+
+// Sheet 1 of an .xlsx as openpyxl reads it: one line per row, cells as
+// Python's repr joined by "|" (None for empty), for rows 1..rows, columns 1..cols.
+QString OpenpyxlRows(const QString& path, int rows, int cols, int sheet = 1);
+// Sheet 1 of a workbook as LibreOffice converts it to CSV (separate profile).
+QString ConvertedCsv(const QString& path);
+// Sheet 1 of an .xls as xlrd reads it: JSON of [row, col, ctype, value].
+QString XlrdValues(const QString& path);
+// Makes a workbook with LibreOffice from a Python-UNO script body that gets
+// `doc` (a new Calc document) and stores it to `out` with `filter`.
+void MakeWithOffice(const QString& out, const QString& filter, const QString& scriptBody,
+                    const QString& password = {});
+
+class CalcTest : public ::testing::Test {
+ public:
+  static void SetUpTestSuite();
+
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // A workbook added and saved as name in the scratch folder.
+  OleVariant AddSaved(const QString& name);
+  OleVariant Sheet1() const { return app.Get("Sheets", {1}); }
+  void WriteRow(const OleVariant& sheet, int row, const QStringList& values);
+
+  TempDir dir;
+  RecordingResponder responder;
+  OleVariant app;
+};
