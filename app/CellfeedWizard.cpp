@@ -3,6 +3,7 @@
 
 #include "uikit/CellfeedApplication.h"
 #include "app/CellfeedMain.h"
+#include "libreoffice/LibreOfficeServer.h"
 #include "spreadsheet/server/SheetView.h"
 #include "spreadsheet/server/SpreadsheetServer.h"
 
@@ -13,6 +14,9 @@ int main(int argc, char** argv) {
   // The built-in spreadsheet server stands behind "Excel.Application".
   RegisterSpreadsheetServer();
   InstallSheetView();
+  // LibreOffice Calc, live, for .xlsx and .ods workbooks (and .xls when the
+  // settings say so); its bridge is loaded only when a workbook goes to it.
+  RegisterLibreOfficeServer();
   auto mainWindow = std::make_unique<TfrmMain>();
   mainWindow->show();
   const int result = CellfeedApplication::exec();

@@ -81,7 +81,7 @@ std::unique_ptr<CalcBridge::Office> NewOffice(const QString& programDir) {
     create = state.create;
   }
   if (!create) {
-    throw EServerUnavailable(QStringLiteral("LibreOffice Calc cannot be used: %1. %2")
+    throw EServerUnavailable(QStringLiteral("LibreOffice Calc cannot be used: %1.  %2")
                                  .arg(state.failure, LibreOfficeInstallHint()));
   }
   std::unique_ptr<CalcBridge::Office> office(create(CalcBridge::kInterfaceVersion));

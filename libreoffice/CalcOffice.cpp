@@ -89,10 +89,10 @@ CalcOffice::~CalcOffice() { Stop(); }
 void CalcOffice::Start() {
   const QString dir = ProgramDir();
   if (!QFileInfo::exists(dir + QStringLiteral("/soffice.bin"))) {
-    throw EServerUnavailable(QStringLiteral("LibreOffice Calc is not installed. %1").arg(LibreOfficeInstallHint()));
+    throw EServerUnavailable(QStringLiteral("LibreOffice Calc is not installed.  %1").arg(LibreOfficeInstallHint()));
   }
   if (!QFileInfo::exists(dir + QStringLiteral("/libsclo.so"))) {
-    throw EServerUnavailable(QStringLiteral("LibreOffice is installed without Calc. %1").arg(LibreOfficeInstallHint()));
+    throw EServerUnavailable(QStringLiteral("LibreOffice is installed without Calc.  %1").arg(LibreOfficeInstallHint()));
   }
   office_ = BridgePlugin::NewOffice(dir);
   worker_ = std::make_unique<CallWorker>();
@@ -123,14 +123,14 @@ void CalcOffice::Start() {
       if (!process_->Running()) break;
       if (std::chrono::milliseconds(clock.elapsed()) >= bounds.start) {
         process_->Kill();
-        throw EServerUnavailable(QStringLiteral("LibreOffice did not start within %1 s. %2")
+        throw EServerUnavailable(QStringLiteral("LibreOffice did not start within %1 s.  %2")
                                      .arg(static_cast<double>(bounds.start.count()) / 1000.0)
                                      .arg(LibreOfficeInstallHint()));
       }
       QThread::msleep(100);
     }
     if (attempt >= 2) {
-      throw EServerUnavailable(QStringLiteral("LibreOffice ended while starting (exit status %1). %2")
+      throw EServerUnavailable(QStringLiteral("LibreOffice ended while starting (exit status %1).  %2")
                                    .arg(process_->ExitCode())
                                    .arg(LibreOfficeInstallHint()));
     }

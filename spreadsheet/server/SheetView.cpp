@@ -1,6 +1,6 @@
 #include "spreadsheet/server/SheetView.h"
 
-#include "uikit/UiServices.h"
+#include "uikit/WorkbookQuestions.h"
 #include "automation/OleVariant.h"
 
 #include <QApplication>
@@ -35,26 +35,14 @@ class ViewFrontEnd : public ServerFrontEnd {
     return std::make_unique<SheetWindow>(session);
   }
   SaveChoice AskSaveChanges(const QString& workbookName) override {
-    const Answer answer = UiServices::AskQuestion(
-        QStringLiteral("Do you want to save the changes you made to '%1'?").arg(workbookName),
-        {Answer::Save, Answer::DontSave});
-    return answer == Answer::Save ? SaveChoice::Save : SaveChoice::DontSave;
+    return WorkbookQuestions::AskSaveChanges(workbookName) ? SaveChoice::Save : SaveChoice::DontSave;
   }
   std::optional<QString> AskSavePath(const QString& /*workbookName*/) override {
-    FileDialogRequest request;
-    request.save = true;
-    request.defaultSuffix = QStringLiteral("xls");
-    request.filter = QStringLiteral("Excel Files (*.xls)|*.xls");
-    return UiServices::GetFileName(request);
+    return WorkbookQuestions::AskSavePath(QStringLiteral("Excel Files (*.xls)|*.xls"), QStringLiteral("xls"));
   }
-  void ShowSaveFailure(const QString& message) override { UiServices::ShowMessage(MessageKind::Error, message); }
+  void ShowSaveFailure(const QString& message) override { WorkbookQuestions::ShowSaveFailure(message); }
   std::optional<QString> AskPassword(const QString& fileName, bool afterWrong) override {
-    if (afterWrong) {
-      UiServices::ShowMessage(MessageKind::Information,
-                              QStringLiteral("The password you supplied is not correct. Verify that the CAPS LOCK key is "
-                                             "off and be sure to use the correct capitalization."));
-    }
-    return UiServices::AskPassword(QStringLiteral("'%1' is protected.").arg(fileName));
+    return WorkbookQuestions::AskPassword(fileName, afterWrong);
   }
 };
 
