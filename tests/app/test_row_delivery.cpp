@@ -56,6 +56,15 @@ class RowsTest : public ::testing::Test, protected ScratchState {
   }
   void Put(int row, int col, const QString& text) { sheets.Get("Item", {1}).Get("Cells", {row, col}).Put("Value", text); }
   RowTarget Target() { return {sheets, path, row, journal, gone}; }
+  // The fixture's workbook made anew in the server behind a spy, whose rules the test sets.
+  std::shared_ptr<AutomationSpy> Spied() {
+    auto spy = AutomationSpy::Install("Excel.Application", &CreateSpreadsheetApplication);
+    app.Call("Quit");
+    app = CreateOleObject("Excel.Application");
+    app.Get("Workbooks").Get("Add");
+    sheets = app.Get("ActiveWorkbook").Get("Sheets");
+    return spy;
+  }
 
   OleVariant app;
   OleVariant sheets;
@@ -122,11 +131,7 @@ TEST_F(RowsTest, ASheetThatCanNeverBeWrittenIsKeptApartReportedOnceAndHoldsNothi
 }
 
 TEST_F(RowsTest, APassingFailureIsReportedOnceTriedAgainAndKeptAfterTheLastTry) {
-  const auto spy = AutomationSpy::Install("Excel.Application", &CreateSpreadsheetApplication);
-  app.Call("Quit");
-  app = CreateOleObject("Excel.Application");
-  app.Get("Workbooks").Get("Add");
-  sheets = app.Get("ActiveWorkbook").Get("Sheets");
+  const auto spy = Spied();
   bool failing = true;
   spy->failWhen = [&failing](const QString& member, CallKind kind, const std::vector<OleVariant>&) {
     return failing && kind == CallKind::Put && member == "Value";
@@ -232,11 +237,7 @@ TEST_F(RowsTest, ARowNeverGoesOverWhatWasTypedIntoColumnAMeanwhileAndTheJournalS
 }
 
 TEST_F(RowsTest, AWorkbookThatLeftItsServerIsToldOnceItsSheetsWaitInTheJournalAndComeBack) {
-  const auto spy = AutomationSpy::Install("Excel.Application", &CreateSpreadsheetApplication);
-  app.Call("Quit");
-  app = CreateOleObject("Excel.Application");
-  app.Get("Workbooks").Get("Add");
-  sheets = app.Get("ActiveWorkbook").Get("Sheets");
+  const auto spy = Spied();
   Put(1, 1, "heading");
   Put(2, 1, "names");
   SheetQueue queue;
