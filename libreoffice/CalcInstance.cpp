@@ -15,7 +15,10 @@ using CalcBridge::Office;
 
 // Calc's sheet size (rows), and how much of a column one read brings.
 constexpr int32_t kMaxRows = 1048576;
-constexpr int32_t kFirstBlock = 4096;
+// A first read is small (most are a row's check or its read-back); reading on
+// down a column doubles each block, so the first-empty-row search over 65,000
+// rows takes about eleven calls.
+constexpr int32_t kFirstBlock = 64;
 constexpr int32_t kLargestBlock = 65536;
 
 }  // namespace
@@ -141,8 +144,14 @@ bool CalcInstance::Saved(Book& book) {
 
 int CalcInstance::SheetCount(Book& book) {
   CheckOpen(book);
+  // Every Sheets(i) asks it, once per cell as the row search goes: known for
+  // this turn of the event loop, as the column blocks are.
+  if (book.sheetCount >= 0) return book.sheetCount;
   const int id = book.id;
-  return office_->Get<int>(CalcOffice::Bound::Call, [id](Office& office) { return office.SheetCount(id); }, book.name);
+  book.sheetCount =
+      office_->Get<int>(CalcOffice::Bound::Call, [id](Office& office) { return office.SheetCount(id); }, book.name);
+  ScheduleTurn();
+  return book.sheetCount;
 }
 
 bool CalcInstance::Protected(Book& book, int sheet) {
@@ -229,6 +238,7 @@ void CalcInstance::ScheduleTurn() {
   QTimer::singleShot(0, &turnContext_, [this] {
     turnScheduled_ = false;
     blocks_.clear();
+    for (const BookRef& book : books_) book->sheetCount = -1;
     FlushOnTimer();
   });
 }

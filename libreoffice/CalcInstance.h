@@ -26,6 +26,7 @@ class CalcInstance {
     CalcFormat format = CalcFormat::Xls;
     QString name;        // file name, or "Book<n>"
     bool closed = false;
+    int sheetCount = -1;  // known until the event loop's next turn; -1: ask the office
   };
   using BookRef = std::shared_ptr<Book>;
 
