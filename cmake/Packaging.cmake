@@ -18,8 +18,8 @@ opens and saves workbooks, remembers recent ones, finds the scanner's port
 by itself, runs the scanner's calibration and ends cleanly when the scanner
 is unplugged. It carries its own spreadsheet server for .xls workbooks, so
 no spreadsheet application is needed; with LibreOffice Calc installed it
-also drives Calc live, so rows appear in Calc's own window and .xlsx and
-.ods workbooks open as well.
+also drives Calc live, so rows appear in Calc's own window, and workbooks
+in the .xlsx and .ods formats open as well.
 .
 The package holds the program under two names, OrvaneCellfeedWizard (the
 Orvane branding) and CellfeedWizard (the generic branding), with a desktop

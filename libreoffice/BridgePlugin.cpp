@@ -38,7 +38,12 @@ QStringList Candidates() {
     if (!state.overridePath.isEmpty()) return {state.overridePath};
   }
   QStringList places;
-  if (QCoreApplication::instance()) places << QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kFileName);
+  if (QCoreApplication::instance()) {
+    const QString bin = QCoreApplication::applicationDirPath();
+    places << bin + QLatin1Char('/') + QLatin1String(kFileName);
+    // Installed under any prefix: <prefix>/bin beside <prefix>/<libdir>/cellfeedwizard.
+    places << bin + QStringLiteral("/../" CFW_CALC_BRIDGE_RELATIVE_DIR "/") + QLatin1String(kFileName);
+  }
   places << QStringLiteral(CFW_CALC_BRIDGE_INSTALL_DIR "/") + QLatin1String(kFileName);
   places << QStringLiteral(CFW_CALC_BRIDGE_BUILD_DIR "/") + QLatin1String(kFileName);
   return places;

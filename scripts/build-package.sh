@@ -19,7 +19,7 @@ cxxflags=" $cxxflags "
 cxxflags="${cxxflags// -g / }"
 
 echo "=== package: configure and build (Release)"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCFW_BUILD_TESTS=OFF \
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCFW_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr \
   -DCFW_WARNINGS_AS_ERRORS=ON \
   -DCMAKE_CXX_FLAGS="$cppflags $cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)"
@@ -31,7 +31,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR="$stage/root" cmake --install "$build" --prefix /usr >/dev/null
 mkdir -p "$stage/debian"
-printf 'Source: cellfeedwizard\n\nPackage: cellfeedwizard\n' >"$stage/debian/control"
+printf 'Source: cellfeedwizard\n\nPackage: cellfeedwizard\nArchitecture: any\n' >"$stage/debian/control"
 shlibs=$(cd "$stage" && dpkg-shlibdeps -O "$stage"/root/usr/bin/* 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
 [ -n "$shlibs" ] || { echo "build-package: dpkg-shlibdeps found no libraries" >&2; exit 1; }
 rm -f "$build"/cellfeedwizard_*.deb
