@@ -36,13 +36,21 @@ CalcInstance::~CalcInstance() {
 }
 
 void CalcInstance::BeginCall() {
-  if (ended_) throw EOleError(QStringLiteral("The spreadsheet application has quit; it can no longer be used"));
-  if (deferredFailure_) std::rethrow_exception(std::exchange(deferredFailure_, nullptr));
+  RaiseWhatWaits();
   Flush();
 }
 
-void CalcInstance::CheckOpen(const Book& book) const {
+void CalcInstance::RaiseWhatWaits() {
+  ThrowIfEnded();
+  if (deferredFailure_) std::rethrow_exception(std::exchange(deferredFailure_, nullptr));
+}
+
+void CalcInstance::ThrowIfEnded() const {
   if (ended_) throw EOleError(QStringLiteral("The spreadsheet application has quit; it can no longer be used"));
+}
+
+void CalcInstance::CheckOpen(const Book& book) const {
+  ThrowIfEnded();
   if (book.closed) throw EOleError(QStringLiteral("The workbook has been closed; it can no longer be used"));
 }
 
@@ -169,8 +177,7 @@ void CalcInstance::SetProtected(Book& book, int sheet, bool on) {
 }
 
 void CalcInstance::Put(const BookRef& book, int sheet, int32_t row, int32_t col, Cell value) {
-  if (ended_) throw EOleError(QStringLiteral("The spreadsheet application has quit; it can no longer be used"));
-  if (deferredFailure_) std::rethrow_exception(std::exchange(deferredFailure_, nullptr));
+  RaiseWhatWaits();  // but no flush: the put joins the gathered row
   CheckOpen(*book);
   if (pending_.book && (pending_.book != book || pending_.sheet != sheet || pending_.row != row)) Flush();
   pending_.book = book;

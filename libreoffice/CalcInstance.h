@@ -40,6 +40,9 @@ class CalcInstance {
   void BeginCall();
   // A book of this instance that is still open (EOleError otherwise).
   void CheckOpen(const Book& book) const;
+  // A quit instance refuses; a failure of a row sent on the timer is raised now.
+  void RaiseWhatWaits();
+  void ThrowIfEnded() const;
 
   BookRef Add();
   BookRef Open(const QString& path);
