@@ -1,0 +1,165 @@
+#include "spreadsheet/formula/Operators.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Operators {
+
+namespace {
+
+bool IsArithmetic(Operator op) { return op >= Operator::Add && op <= Operator::Power; }
+bool IsComparison(Operator op) { return op >= Operator::Less && op <= Operator::NotEqual; }
+
+// false with error set when the operation fails.
+bool Arithmetic(Operator op, double a, double b, double& out, ErrorCode& error) {
+  switch (op) {
+    case Operator::Add: out = a + b; break;
+    case Operator::Subtract: out = a - b; break;
+    case Operator::Multiply: out = a * b; break;
+    case Operator::Divide:
+      if (b == 0) {
+        error = ErrorCode::Div0;
+        return false;
+      }
+      out = a / b;
+      break;
+    case Operator::Power:
+      if (a == 0 && b <= 0) {
+        error = b == 0 ? ErrorCode::Num : ErrorCode::Div0;
+        return false;
+      }
+      out = std::pow(a, b);
+      break;
+    default:
+      error = ErrorCode::Value;
+      return false;
+  }
+  if (std::isfinite(out)) return true;
+  error = ErrorCode::Num;
+  return false;
+}
+
+bool Compared(Operator op, int order) {
+  switch (op) {
+    case Operator::Less: return order < 0;
+    case Operator::LessEqual: return order <= 0;
+    case Operator::Equal: return order == 0;
+    case Operator::GreaterEqual: return order >= 0;
+    case Operator::Greater: return order > 0;
+    default: return order != 0;
+  }
+}
+
+// An element that arithmetic reads as a number without converting text:
+// a number, a boolean (1 or 0) or an empty cell (0).
+bool PlainNumber(const Matrix& m, size_t i, double& out) {
+  switch (m.KindAt(i)) {
+    case Value::Kind::Number: out = m.NumberAt(i); return true;
+    case Value::Kind::Boolean: out = m.BooleanAt(i) ? 1 : 0; return true;
+    case Value::Kind::Empty: out = 0; return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+Value Binary(Operator op, const Value& left, const Value& right) {
+  if (left.IsError()) return left;
+  if (right.IsError()) return right;
+  if (op == Operator::Concat) {
+    const Value a = Coerce::ToText(left);
+    const Value b = Coerce::ToText(right);
+    return Value::Text(a.text + b.text);
+  }
+  if (IsComparison(op)) return Value::Boolean(Compared(op, Coerce::Compare(left, right)));
+  const Value a = Coerce::ToNumber(left);
+  if (a.IsError()) return a;
+  const Value b = Coerce::ToNumber(right);
+  if (b.IsError()) return b;
+  double out = 0;
+  ErrorCode error = ErrorCode::Value;
+  return Arithmetic(op, a.number, b.number, out, error) ? Value::Number(out) : Value::Error(error);
+}
+
+Value Unary(Operator op, const Value& operand) {
+  if (operand.IsError()) return operand;
+  if (op == Operator::Plus) return operand.kind == Value::Kind::Missing ? Value() : operand;
+  const Value number = Coerce::ToNumber(operand);
+  if (number.IsError()) return number;
+  if (op == Operator::Percent) return Value::Number(number.number / 100);
+  return Value::Number(number.number == 0 ? 0.0 : -number.number);
+}
+
+size_t ElementIndex(const Matrix& m, uint32_t row, uint32_t col) {
+  const uint32_t r = m.Rows() == 1 ? 0 : row;
+  const uint32_t c = m.Cols() == 1 ? 0 : col;
+  if (r >= m.Rows() || c >= m.Cols()) return SIZE_MAX;
+  return m.Index(r, c);
+}
+
+Value Binary(Operator op, const Matrix& a, const Matrix& b) {
+  const uint32_t rows = std::max(a.Rows(), b.Rows());
+  const uint32_t cols = std::max(a.Cols(), b.Cols());
+  if (TooLarge(rows, cols)) return Value::Error(ErrorCode::Num);
+  auto result = std::make_shared<Matrix>(rows, cols);
+  const bool arithmetic = IsArithmetic(op);
+  const bool comparison = IsComparison(op);
+  for (uint32_t row = 0; row < rows; ++row) {
+    for (uint32_t col = 0; col < cols; ++col) {
+      const size_t at = result->Index(row, col);
+      const size_t i = ElementIndex(a, row, col);
+      const size_t j = ElementIndex(b, row, col);
+      if (i == SIZE_MAX || j == SIZE_MAX) {
+        result->SetError(at, ErrorCode::NA);
+        continue;
+      }
+      if (a.KindAt(i) == Value::Kind::Error) {
+        result->SetError(at, a.ErrorAt(i));
+        continue;
+      }
+      if (b.KindAt(j) == Value::Kind::Error) {
+        result->SetError(at, b.ErrorAt(j));
+        continue;
+      }
+      double x = 0;
+      double y = 0;
+      if (arithmetic && PlainNumber(a, i, x) && PlainNumber(b, j, y)) {
+        double out = 0;
+        ErrorCode error = ErrorCode::Value;
+        if (Arithmetic(op, x, y, out, error)) {
+          result->SetNumber(at, out);
+        } else {
+          result->SetError(at, error);
+        }
+      } else if (comparison && a.KindAt(i) == Value::Kind::Number && b.KindAt(j) == Value::Kind::Number) {
+        x = a.NumberAt(i);
+        y = b.NumberAt(j);
+        result->SetBoolean(at, Compared(op, x < y ? -1 : (x > y ? 1 : 0)));
+      } else {
+        result->Set(at, Binary(op, a.At(i), b.At(j)));
+      }
+    }
+  }
+  return Value::Array(std::move(result));
+}
+
+Value Unary(Operator op, const Matrix& m) {
+  auto result = std::make_shared<Matrix>(m.Rows(), m.Cols());
+  for (size_t i = 0; i < m.Size(); ++i) {
+    double x = 0;
+    if (op != Operator::Plus && PlainNumber(m, i, x)) {
+      result->SetNumber(i, op == Operator::Percent ? x / 100 : (x == 0 ? 0.0 : -x));
+    } else {
+      result->Set(i, Unary(op, m.At(i)));
+    }
+  }
+  return Value::Array(std::move(result));
+}
+
+std::shared_ptr<const Matrix> Single(const Value& scalar) {
+  auto m = std::make_shared<Matrix>(1, 1);
+  m->Set(0, scalar);
+  return m;
+}
+
+}  // namespace Operators
