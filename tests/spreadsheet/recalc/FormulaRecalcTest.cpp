@@ -308,4 +308,30 @@ TEST(FormulaRecalc, TheFileAsksForRecalculationOnlyWhenItKeepsResultsItCannotVou
   EXPECT_EQ(RecalcIdBuild(scoring), scoringBuild);
 }
 
+// The 66 puts of a row reach the formulas that read it once, when a
+// formula is read next, however many of the puts each formula reads; a
+// formula put is one more change, not a rebuild.
+TEST(FormulaRecalc, FormulasAreWorkedOutOncePerRowNotOncePerPut) {
+  const std::unique_ptr<Workbook> book = Workbook::CreateBlank();
+  book->AddSheet(1);
+  book->PutFormula(1, 0, 0, QStringLiteral("=COUNTIF(Sheet1!B2:BN500,\"1\")"));
+  book->PutFormula(1, 0, 1, QStringLiteral("=SUMPRODUCT((Sheet1!B2:BN500=1)*1)+A1"));
+  book->PutFormula(1, 0, 2, QStringLiteral("=B1*2"));
+  Calculation& calc = book->Formulas();
+  EXPECT_EQ(Number(*book, 1, 0, 2), 0);
+  const size_t before = calc.EvaluationCount();
+  for (uint32_t col = 0; col < 66; ++col) {
+    if (col % 2) book->Sheet(0).SetText(1, col, QStringLiteral(" "));
+    else book->Sheet(0).SetNumber(1, col, 1);
+  }
+  EXPECT_EQ(calc.EvaluationCount(), before);
+  EXPECT_EQ(Number(*book, 1, 0, 2), (32 + 32) * 2);  // B..BN: 65 columns, the even ones from C on hold 1
+  EXPECT_EQ(calc.EvaluationCount() - before, 3u);
+  // A formula put over one of them: what reads it follows, once.
+  book->PutFormula(1, 0, 0, QStringLiteral("=100"));
+  EXPECT_EQ(Number(*book, 1, 0, 2), (100 + 32) * 2);
+  EXPECT_EQ(calc.EvaluationCount() - before, 3u + 3u);
+}
+
 }  // namespace
+
