@@ -144,6 +144,10 @@ QString Printer::Area(const uint8_t* loc, bool offsets) const {
   if (cols[0] == 0 && cols[1] == CellAddress::kLastCol) {
     return QStringLiteral("%1%2:%3%4").arg(mark(rowAbs[0])).arg(rows[0] + 1).arg(mark(rowAbs[1])).arg(rows[1] + 1);
   }
+  // One cell written as an area (as Calc writes Jan:Mar!A1) is that cell.
+  if (rows[0] == rows[1] && cols[0] == cols[1] && rowAbs[0] == rowAbs[1] && colAbs[0] == colAbs[1]) {
+    return CellAddress::Cell(rows[0], cols[0], rowAbs[0], colAbs[0]);
+  }
   return CellAddress::Cell(rows[0], cols[0], rowAbs[0], colAbs[0]) + QLatin1Char(':') +
          CellAddress::Cell(rows[1], cols[1], rowAbs[1], colAbs[1]);
 }
