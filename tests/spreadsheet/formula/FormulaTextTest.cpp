@@ -181,6 +181,31 @@ TEST_F(FormulaText, PrecedenceAndValuesFollowTheApplication) {
   EXPECT_EQ(Evaluate(QStringLiteral("=\"a\"\"b\"&1=\"A\"\"B1\""), cells).boolean, true);
 }
 
+// Where the corpus cannot vouch for the application's value (Calc gives
+// another), its documented one.
+TEST_F(FormulaText, NewFunctionsGiveTheApplicationsDocumentedValues) {
+  MapCells cells;
+  const auto value = [&](const char* text) { return Evaluate(QString::fromUtf8(text), cells); };
+  EXPECT_EQ(value("=FIND(\"\",\"abc\")").number, 1);       // an empty text is found where the search starts
+  EXPECT_EQ(value("=FIND(\"\",\"abc\",3)").number, 3);
+  EXPECT_EQ(value("=FIND(\"a\",\"abc\",0)").error, ErrorCode::Value);
+  EXPECT_EQ(value("=SEARCH(\"~*\",\"a*b\")").number, 2);   // ~ takes * literally
+  EXPECT_EQ(value("=FLOOR(5,-1)").error, ErrorCode::Num);     // a positive number, a negative multiple
+  EXPECT_EQ(value("=CEILING(5,-1)").error, ErrorCode::Num);
+  EXPECT_EQ(value("=FLOOR(5,0)").error, ErrorCode::Div0);
+  EXPECT_EQ(value("=FLOOR(0,0)").number, 0);
+  EXPECT_EQ(value("=SUBSTITUTE(\"aaa\",\"a\",\"b\",0)").error, ErrorCode::Value);
+  EXPECT_EQ(value("=SUBSTITUTE(\"aaa\",\"a\",\"b\",4)").text, QStringLiteral("aaa"));
+  EXPECT_NEAR(value("=STDEVP(1,2,\"3\",TRUE)").number, 0.82915619758885, 1e-12);  // typed-in "3" and TRUE count
+  EXPECT_EQ(value("=VARP(5)").number, 0);
+  EXPECT_EQ(value("=CORREL({1,2,3},{1,2})").error, ErrorCode::NA);
+  EXPECT_EQ(value("=CORREL({1,1,1},{1,2,3})").error, ErrorCode::Div0);
+  // IF inside an array argument picks element by element; outside it, by
+  // the formula's row.
+  EXPECT_EQ(value("=SUMPRODUCT(IF({1,0,1}=1,{10,20,30},0))").number, 40);
+  EXPECT_EQ(value("=SUMPRODUCT(IF({1,0,1}=1,{10,20,30}))").number, 40);
+}
+
 TEST_F(FormulaText, RefusalsSayWhereAndWhy) {
   const FormulaTextError open = Refusal(QStringLiteral("=SUM(A1:A3"));
   EXPECT_EQ(open.position, 11);
