@@ -125,6 +125,7 @@ std::shared_ptr<const Matrix> FormulaEvaluator::ToMatrix(const Value& value) {
   const Area& a = value.area;
   if (TooLarge(a.Rows(), a.Cols())) return Single(Value::Error(ErrorCode::Num));
   auto m = std::make_shared<Matrix>(a.Rows(), a.Cols());
+  if (cells_.ReadArea(a, *m)) return m;
   cells_.ForEachFilled(a, [&](uint16_t, uint32_t row, uint16_t col, const Value& cell) {
     m->Set(row - a.rowFirst, col - a.colFirst, cell);
     return true;
@@ -320,20 +321,22 @@ Value FormulaEvaluator::ApplyByElement(const FunctionInfo& info, const std::vect
   }
   if (TooLarge(rows, cols)) return Value::Error(ErrorCode::Num);
   auto result = std::make_shared<Matrix>(rows, cols);
-  std::vector<Value> single(args.size());
+  // The arguments that are no arrays are the same for every element.
+  std::vector<Value> single(args);
+  std::vector<size_t> arrays;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (info.Param(i) == 'V' && args[i].kind == Value::Kind::Array) arrays.push_back(i);
+  }
+  FunctionCall call{*this, single};
   for (uint32_t r = 0; r < rows; ++r) {
     for (uint32_t c = 0; c < cols; ++c) {
       bool inside = true;
-      for (size_t i = 0; i < args.size(); ++i) {
-        if (info.Param(i) == 'V' && args[i].kind == Value::Kind::Array) {
-          const size_t element = Operators::ElementIndex(*args[i].array, r, c);
-          inside = inside && element != SIZE_MAX;
-          single[i] = element != SIZE_MAX ? args[i].array->At(element) : Value();
-        } else {
-          single[i] = args[i];
-        }
+      for (size_t i : arrays) {
+        const Matrix& m = *args[i].array;
+        const size_t element = Operators::ElementIndex(m, r, c);
+        inside = inside && element != SIZE_MAX;
+        single[i] = element != SIZE_MAX ? m.At(element) : Value();
       }
-      FunctionCall call{*this, single};
       result->Set(result->Index(r, c), inside ? info.impl(call) : Value::Error(ErrorCode::NA));
     }
   }

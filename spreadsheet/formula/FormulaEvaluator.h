@@ -45,6 +45,9 @@ class CellReader {
   // The summary of an area when the reader has a quicker way to it than
   // visiting each cell; false otherwise.
   virtual bool Summarize(const Area& /*area*/, AreaSummary& /*summary*/) { return false; }
+  // Every cell of a one-sheet area into m (of the area's size), when the
+  // reader has a quicker way than visiting each cell; false otherwise.
+  virtual bool ReadArea(const Area& /*area*/, Matrix& /*m*/) { return false; }
   // COUNTIF's count over an area (filled cells, and those that match) when
   // the reader has a quicker way than visiting each cell; false otherwise.
   virtual bool CountMatching(const Area& /*area*/, const CellCriterion& /*criterion*/, double& /*filled*/,

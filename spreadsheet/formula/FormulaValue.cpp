@@ -163,6 +163,8 @@ Value ToNumber(const Value& v) {
 QString NumberText(double number) {
   if (number == 0) return QStringLiteral("0");
   if (!std::isfinite(number)) return QStringLiteral("#NUM!");
+  // Whole numbers of up to 15 digits (answers, counts, IDs) read as they are.
+  if (std::fabs(number) < 1e15 && std::trunc(number) == number) return QString::number(static_cast<qlonglong>(number));
   // Round to 15 significant digits first: that is all the application keeps.
   // (Qt's conversions, unlike printf's, ignore the locale's decimal point.)
   const QString scientific = QString::number(number, 'e', 14);

@@ -61,6 +61,42 @@ bool PlainNumber(const Matrix& m, size_t i, double& out) {
   }
 }
 
+// The order of comparison of two elements as Coerce::Compare gives it
+// (numbers before texts before booleans, texts without regard to case, an
+// empty element the other's kind), without making values of them. Neither
+// may be an error.
+int CompareElements(const Matrix& a, size_t i, const Matrix& b, size_t j) {
+  Value::Kind ka = a.KindAt(i);
+  Value::Kind kb = b.KindAt(j);
+  if (ka == Value::Kind::Empty && kb == Value::Kind::Empty) return 0;
+  const auto rank = [](Value::Kind kind) {
+    return kind == Value::Kind::Number ? 0 : kind == Value::Kind::Text ? 1 : 2;
+  };
+  const Value::Kind kind = ka == Value::Kind::Empty ? kb : ka;
+  const int ra = rank(kind);
+  const int rb = rank(kb == Value::Kind::Empty ? ka : kb);
+  if (ra != rb) return ra < rb ? -1 : 1;
+  switch (kind) {
+    case Value::Kind::Number: {
+      const double x = ka == Value::Kind::Empty ? 0 : a.NumberAt(i);
+      const double y = kb == Value::Kind::Empty ? 0 : b.NumberAt(j);
+      return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    case Value::Kind::Text: {
+      static const QString kNone;
+      const QString& x = ka == Value::Kind::Empty ? kNone : a.TextAt(i);
+      const QString& y = kb == Value::Kind::Empty ? kNone : b.TextAt(j);
+      const int c = x.compare(y, Qt::CaseInsensitive);
+      return c < 0 ? -1 : (c > 0 ? 1 : 0);
+    }
+    default: {
+      const bool x = ka != Value::Kind::Empty && a.BooleanAt(i);
+      const bool y = kb != Value::Kind::Empty && b.BooleanAt(j);
+      return x == y ? 0 : (x ? 1 : -1);
+    }
+  }
+}
+
 }  // namespace
 
 Value Binary(Operator op, const Value& left, const Value& right) {
@@ -97,6 +133,40 @@ size_t ElementIndex(const Matrix& m, uint32_t row, uint32_t col) {
   return m.Index(r, c);
 }
 
+namespace {
+
+// One element of the result from element i of a and j of b.
+inline void Combine(Operator op, bool arithmetic, bool comparison, const Matrix& a, size_t i, const Matrix& b, size_t j,
+                    Matrix& result, size_t at) {
+  const Value::Kind ka = a.KindAt(i);
+  const Value::Kind kb = b.KindAt(j);
+  if (ka == Value::Kind::Error) {
+    result.SetError(at, a.ErrorAt(i));
+    return;
+  }
+  if (kb == Value::Kind::Error) {
+    result.SetError(at, b.ErrorAt(j));
+    return;
+  }
+  double x = 0;
+  double y = 0;
+  if (arithmetic && PlainNumber(a, i, x) && PlainNumber(b, j, y)) {
+    double out = 0;
+    ErrorCode error = ErrorCode::Value;
+    if (Arithmetic(op, x, y, out, error)) {
+      result.SetNumber(at, out);
+    } else {
+      result.SetError(at, error);
+    }
+  } else if (comparison) {
+    result.SetBoolean(at, Compared(op, CompareElements(a, i, b, j)));
+  } else {
+    result.Set(at, Binary(op, a.At(i), b.At(j)));
+  }
+}
+
+}  // namespace
+
 Value Binary(Operator op, const Matrix& a, const Matrix& b) {
   const uint32_t rows = std::max(a.Rows(), b.Rows());
   const uint32_t cols = std::max(a.Cols(), b.Cols());
@@ -104,6 +174,16 @@ Value Binary(Operator op, const Matrix& a, const Matrix& b) {
   auto result = std::make_shared<Matrix>(rows, cols);
   const bool arithmetic = IsArithmetic(op);
   const bool comparison = IsComparison(op);
+  const bool aWhole = a.Rows() == rows && a.Cols() == cols;
+  const bool bWhole = b.Rows() == rows && b.Cols() == cols;
+  // The usual shapes (two arrays of one size, an array and a single value)
+  // go element by element without working out where each element is.
+  if ((aWhole || a.Size() == 1) && (bWhole || b.Size() == 1)) {
+    for (size_t at = 0; at < result->Size(); ++at) {
+      Combine(op, arithmetic, comparison, a, aWhole ? at : 0, b, bWhole ? at : 0, *result, at);
+    }
+    return Value::Array(std::move(result));
+  }
   for (uint32_t row = 0; row < rows; ++row) {
     for (uint32_t col = 0; col < cols; ++col) {
       const size_t at = result->Index(row, col);
@@ -111,32 +191,8 @@ Value Binary(Operator op, const Matrix& a, const Matrix& b) {
       const size_t j = ElementIndex(b, row, col);
       if (i == SIZE_MAX || j == SIZE_MAX) {
         result->SetError(at, ErrorCode::NA);
-        continue;
-      }
-      if (a.KindAt(i) == Value::Kind::Error) {
-        result->SetError(at, a.ErrorAt(i));
-        continue;
-      }
-      if (b.KindAt(j) == Value::Kind::Error) {
-        result->SetError(at, b.ErrorAt(j));
-        continue;
-      }
-      double x = 0;
-      double y = 0;
-      if (arithmetic && PlainNumber(a, i, x) && PlainNumber(b, j, y)) {
-        double out = 0;
-        ErrorCode error = ErrorCode::Value;
-        if (Arithmetic(op, x, y, out, error)) {
-          result->SetNumber(at, out);
-        } else {
-          result->SetError(at, error);
-        }
-      } else if (comparison && a.KindAt(i) == Value::Kind::Number && b.KindAt(j) == Value::Kind::Number) {
-        x = a.NumberAt(i);
-        y = b.NumberAt(j);
-        result->SetBoolean(at, Compared(op, x < y ? -1 : (x > y ? 1 : 0)));
       } else {
-        result->Set(at, Binary(op, a.At(i), b.At(j)));
+        Combine(op, arithmetic, comparison, a, i, b, j, *result, at);
       }
     }
   }

@@ -136,6 +136,11 @@ bool CalcCells::CountMatching(const Area& area, const CellCriterion& criterion, 
     if (sheet >= parts_.sheets.size() || CopiedRows(static_cast<uint16_t>(sheet), area) < 0) return false;
   }
   Value cell;
+  // A column of answers holds few texts many times (the one-space filler):
+  // each text is matched once.
+  Copied lastText;
+  bool lastMatched = false;
+  bool anyText = false;
   for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast; ++sheet) {
     for (uint32_t col = area.colFirst; col <= area.colLast; ++col) {
       const Column& copy = *copies_[sheet][col];
@@ -148,8 +153,44 @@ bool CalcCells::CountMatching(const Area& area, const CellCriterion& criterion, 
           if (criterion.MatchesNumber(copied.number)) ++matching;
           continue;
         }
+        const bool text = copied.kind == Copied::Shared || copied.kind == Copied::Pooled;
+        if (text && anyText && copied.kind == lastText.kind && copied.index == lastText.index) {
+          if (lastMatched) ++matching;
+          continue;
+        }
         ReadInto(copied, cell);
-        if (criterion.Matches(cell)) ++matching;
+        const bool matched = criterion.Matches(cell);
+        if (matched) ++matching;
+        if (text) {
+          lastText = copied;
+          lastMatched = matched;
+          anyText = true;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+bool CalcCells::ReadArea(const Area& area, Matrix& m) {
+  if (area.sheetFirst != area.sheetLast || area.sheetFirst >= parts_.sheets.size() ||
+      CopiedRows(area.sheetFirst, area) < 0) {
+    return false;
+  }
+  for (uint32_t col = area.colFirst; col <= area.colLast; ++col) {
+    const Column& copy = *copies_[area.sheetFirst][col];
+    const uint32_t end = std::min<uint32_t>(area.rowLast + 1, static_cast<uint32_t>(copy.Size()));
+    for (uint32_t row = area.rowFirst; row < end; ++row) {
+      const Copied& cell = copy.At(row);
+      const size_t at = m.Index(row - area.rowFirst, col - area.colFirst);
+      switch (cell.kind) {
+        case Copied::Empty: break;
+        case Copied::Number: m.SetNumber(at, cell.number); break;
+        case Copied::Boolean: m.SetBoolean(at, cell.code != 0); break;
+        case Copied::Error: m.SetError(at, static_cast<ErrorCode>(cell.code)); break;
+        case Copied::Shared: m.SetText(at, SharedText(cell.index)); break;
+        case Copied::Pooled: m.SetText(at, pool_[cell.index]); break;
+        case Copied::Formula: m.Set(at, formulas_[cell.index].value); break;
       }
     }
   }

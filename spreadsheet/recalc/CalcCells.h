@@ -38,6 +38,7 @@ class CalcCells : public CellReader {
   const FormulaProgram* Name(uint32_t index) const;
   bool Summarize(const Area& area, AreaSummary& summary) override;
   bool CountMatching(const Area& area, const CellCriterion& criterion, double& filled, double& matching) override;
+  bool ReadArea(const Area& area, Matrix& m) override;
 
   void SetNames(std::vector<std::shared_ptr<const FormulaProgram>> names) { names_ = std::move(names); }
 

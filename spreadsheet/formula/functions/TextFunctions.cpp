@@ -11,7 +11,19 @@ namespace {
 
 constexpr qsizetype kMaxText = 32767;
 
+// The digits of a whole number, and its sign: LEN over a column of answers
+// makes no text of each.
+int WholeNumberLength(double number) {
+  int length = number < 0 ? 1 : 0;
+  for (double n = std::fabs(number); n >= 1; n = std::floor(n / 10)) ++length;
+  return std::max(length, number < 0 ? 2 : 1);
+}
+
 Value Len(FunctionCall& call) {
+  const Value arg = Scalar(call, 0);
+  if (arg.kind == Value::Kind::Number && std::fabs(arg.number) < 1e15 && std::trunc(arg.number) == arg.number) {
+    return Value::Number(WholeNumberLength(arg.number));
+  }
   const Value text = TextArg(call, 0);
   if (text.IsError()) return text;
   return Value::Number(static_cast<double>(text.text.size()));

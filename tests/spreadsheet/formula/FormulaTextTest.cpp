@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 using namespace FormulaKit;
@@ -248,6 +250,38 @@ TEST_F(FormulaText, TokensFromFilesPrintForTheirOwnCell) {
   EXPECT_EQ(PrintFormula(now.Bytes(), {}, {}, scope), QStringLiteral("=NOW()+PI()"));
   EXPECT_EQ(PrintFormula(Rpn().Area(0, 0, 4, 0).AttrSum().Bytes(), {}, {}, scope), QStringLiteral("=SUM($A$1:$A$5)"));
   EXPECT_FALSE(PrintFormula(Rpn().Int(1).Op(Ptg::kAdd).Bytes(), {}, {}, scope));  // damaged: an operand short
+}
+
+// Whatever text comes, the parser answers with tokens or a refusal, never
+// a crash; what it accepts prints to a text that reads back to the same
+// tokens.
+TEST_F(FormulaText, AnyTextIsReadOrRefusedAndWhatIsReadPrintsBackToItself) {
+  const char* const pieces[] = {"A1", "$B$2", "C3:D4", "Key!", "'My Sheet'!", "A:A", "1:2", "SUM(", "if(", "ROUND(",
+                                "SUMPRODUCT(", "LEN(", ")", "(", ",", "+", "-", "*", "/", "^", "&", "%", "=", "<>",
+                                "<=", " ", "1", "2.5", "\"x\"", "\"\"", "TRUE", "#N/A", "{1,2}", "Rate", ":", "!", "'"};
+  std::mt19937 random(11);
+  int accepted = 0;
+  for (int round = 0; round < 3000; ++round) {
+    QString text = QStringLiteral("=");
+    const int length = 1 + static_cast<int>(random() % 9);
+    for (int i = 0; i < length; ++i) text += QString::fromUtf8(pieces[random() % std::size(pieces)]);
+    FormulaTokens tokens;
+    try {
+      tokens = Parse(text);
+    } catch (const FormulaTextError& e) {
+      EXPECT_GE(e.position, 1) << text.toStdString();
+      EXPECT_LE(e.position, text.size() + 1) << text.toStdString();
+      EXPECT_FALSE(e.reason.isEmpty());
+      continue;
+    }
+    ++accepted;
+    const std::optional<QString> printed = Print(tokens);
+    ASSERT_TRUE(printed) << text.toStdString();
+    const FormulaTokens again = Parse(*printed);
+    EXPECT_EQ(again.tokens, tokens.tokens) << text.toStdString() << " printed as " << printed->toStdString();
+    EXPECT_EQ(again.extra, tokens.extra) << text.toStdString();
+  }
+  EXPECT_GT(accepted, 100);
 }
 
 // Every function the server evaluates is the built-in function of that
