@@ -217,4 +217,54 @@ TEST_F(FormulaSheets, ASavedWorkbookKeepsSheetsFormulasAndResultsForEveryReader)
   EXPECT_EQ(Cell("Item List", 3, 1).Get("Value").ToDouble(), 7.0);
 }
 
+// A sheet put first moves every sheet number the file keeps: the names of
+// single sheets belong to the same sheets after the save, and names and
+// formulas still read what they read.
+TEST_F(FormulaSheets, ASheetPutFirstKeepsEveryNameOnItsSheet) {
+  const QString path = dir_.CopyFixture(QStringLiteral("namesdemo.xls"));
+  const QJsonArray before = SheetTest::ProbeJson({QStringLiteral("names"), path}).array();
+  excel_.Get("Workbooks").Call("Open", {path, false});
+  const OleVariant sheets = Book().Get("Worksheets");
+  sheets.Call("Add");
+  Cell("Sheet2", 20, 1).Put("Formula", "=SUM(localRange,Expenses)");  // Sheet2's own name
+  Cell("Sheet3", 20, 1).Put("Formula", "=ROWS(Localrange)+COUNTA(Moscow)");
+  const double sheet2 = Cell("Sheet2", 20, 1).Get("Value").ToDouble();
+  const double sheet3 = Cell("Sheet3", 20, 1).Get("Value").ToDouble();
+  Book().Call("Save");
+  const QJsonArray after = SheetTest::ProbeJson({QStringLiteral("names"), path}).array();
+  ASSERT_EQ(after.size(), before.size());
+  for (qsizetype i = 0; i < before.size(); ++i) {
+    const QJsonArray was = before[i].toArray();
+    const QJsonArray is = after[i].toArray();
+    EXPECT_EQ(is[0], was[0]);
+    EXPECT_EQ(is[1].toInt(), was[1].toInt() < 0 ? -1 : was[1].toInt() + 1) << was[0].toString().toStdString();
+    EXPECT_EQ(is[2], was[2]) << was[0].toString().toStdString();
+  }
+  excel_.Get("ActiveWorkBook").Call("Close", {false});
+  excel_.Get("Workbooks").Call("Open", {path, false});
+  EXPECT_EQ(Cell("Sheet2", 20, 1).Get("Formula").ToText(), QStringLiteral("=SUM(localRange,Expenses)"));
+  EXPECT_EQ(Cell("Sheet2", 20, 1).Get("Value").ToDouble(), sheet2);
+  EXPECT_EQ(Cell("Sheet3", 20, 1).Get("Value").ToDouble(), sheet3);
+  EXPECT_EQ(Book().Get("Worksheets").Get("Item", {1}).Get("Name").ToText(), QStringLiteral("Sheet5"));
+}
+
+// An encrypted workbook takes new sheets and formulas, and opens again
+// with them.
+TEST_F(FormulaSheets, AnEncryptedWorkbookKeepsItsNewSheetsAndFormulas) {
+  const QString path = dir_.CopyFixture(QStringLiteral("encrypted-calc-structure.xls"));
+  excel_.Get("Workbooks").Call("Open", {path, false});
+  const QString first = Sheet(1).Get("Name").ToText();
+  const OleVariant added = AddAfterLast(QStringLiteral("Totals"));
+  const QString formula = QStringLiteral("=COUNTA('%1'!A:A)&\" rows\"").arg(first);
+  added.Get("Cells", {1, 1}).Put("Formula", formula);
+  const QString shown = added.Get("Cells", {1, 1}).Get("Value").ToText();
+  EXPECT_NE(shown, QStringLiteral("0 rows"));
+  Book().Call("Save");
+  excel_.Get("ActiveWorkBook").Call("Close", {false});
+  excel_.Get("Workbooks").Call("Open", {path, false});
+  EXPECT_EQ(Cell("Totals", 1, 1).Get("Value").ToText(), shown);
+  EXPECT_EQ(Cell("Totals", 1, 1).Get("Formula").ToText().remove(QLatin1Char('\'')), QString(formula).remove(QLatin1Char('\'')));
+}
+
 }  // namespace
+
