@@ -27,8 +27,16 @@ QString SheetOf(const QString& formula, const QString& cell, const FormulaPiece&
   return *found;
 }
 
-QString Reference(const QString& formula, const QString& cell, const FormulaPiece& piece,
-                  const CalcFormulaTargets& targets) {
+// "2:3" as "$A2:$IV3": the same cells in an .xls, which Calc can save.
+QString XlsRow(const QString& address) {
+  static const QRegularExpression rows(QStringLiteral(R"(^(\$?\d+):(\$?\d+)$)"));
+  const QRegularExpressionMatch m = rows.match(address);
+  if (!m.hasMatch()) return address;
+  return QStringLiteral("$A%1:$IV%2").arg(m.captured(1), m.captured(2));
+}
+
+QString Reference(const QString& formula, const QString& cell, FormulaPiece piece, const CalcFormulaTargets& targets) {
+  if (targets.format == CalcFormat::Xls) piece.address = XlsRow(piece.address);
   if (piece.firstSheet.isEmpty()) return piece.address;
   const QString first = SheetOf(formula, cell, piece, piece.firstSheet, targets);
   if (piece.lastSheet.isEmpty()) return CalcSheet(first) + piece.address;
@@ -44,7 +52,19 @@ QString Piece(const QString& formula, const QString& cell, const FormulaPiece& p
   switch (piece.kind) {
     case Kind::Boolean: return piece.text.toUpper() + QStringLiteral("()");
     case Kind::Separator: return QStringLiteral(";");
-    case Kind::Union: return QStringLiteral("~");
+    case Kind::Union:
+      if (targets.format == CalcFormat::Xlsx) {
+        Refuse(formula, cell, piece.offset,
+               QStringLiteral("LibreOffice Calc cannot save a union (areas joined by \",\" in parentheses) in an .xlsx "
+                              "workbook so that other programs read it; give the areas as arguments of their own"));
+      }
+      return QStringLiteral("~");
+    case Kind::Error:
+      if (targets.format != CalcFormat::Xls) return piece.text;
+      if (piece.text == u"#N/A") return QStringLiteral("NA()");
+      Refuse(formula, cell, piece.offset,
+             QStringLiteral("LibreOffice Calc cannot save the error value %1 inside a formula in an .xls workbook")
+                 .arg(piece.text));
     case Kind::Intersection: return QStringLiteral("!");
     case Kind::Reference: return Reference(formula, cell, piece, targets);
     case Kind::Function: {

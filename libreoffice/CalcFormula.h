@@ -7,6 +7,8 @@
 // What the workbook holds (its sheets, its names, Calc's functions) comes
 // from the caller, so this needs no office.
 
+#include "libreoffice/WorkbookFormat.h"
+
 #include <QHash>
 #include <QString>
 
@@ -36,11 +38,19 @@ struct CalcFormulaTargets {
   // Whether a name is defined, without regard to case.
   std::function<bool(const QString&)> name;
   const CalcFunctionNames* functions = nullptr;
+  // The format the workbook is saved in. Calc cannot write everything into
+  // every format and would save a changed formula without a word: in an .xls
+  // a whole row becomes #REF! and an error value turns the formula into
+  // #N/A; in an .xlsx a union is written in Calc's own form. So for an .xls
+  // a whole row is written as the row's 256 cells (all an .xls row has) and
+  // #N/A as NA(), the same in every program; the rest is refused.
+  std::optional<CalcFormat> format;
 };
 
 // The formula (which begins with "=") in Calc's grammar. Throws EOleError
 // naming the cell, the formula and the place where it fails: a formula that
-// does not read, or a function, sheet or name the workbook does not have.
+// does not read, a function, sheet or name the workbook does not have, or
+// what its format cannot keep.
 QString ToCalcGrammar(const QString& formula, const QString& cell, const CalcFormulaTargets& targets);
 // A formula as Calc gives it, in the application's syntax.
 QString FromCalcGrammar(const QString& formula, const CalcFunctionNames& functions);

@@ -262,6 +262,7 @@ void CalcInstance::PutFormula(const BookRef& book, int sheet, int32_t row, int32
                        [&name](const QString& known) { return known.compare(name, Qt::CaseInsensitive) == 0; });
   };
   targets.functions = &Functions(*book);
+  targets.format = book->format;
   const QString calcFormula = ToCalcGrammar(formula, CellName(*book, sheet, row, col), targets);
   const int id = book->id;
   office_->Run(CalcOffice::Bound::Call,

@@ -85,6 +85,10 @@ TEST_P(CalcCorpusTest, FormulasReadBackAsWrittenAndGiveTheOracleResultsWhenPutAg
   }
   EXPECT_TRUE(failures.empty()) << "Formula get differs:" << Listed(failures);
 
+  // Kept as .ods from here: an .xls written by Calc cannot hold every
+  // formula the corpus has (error values inside formulas), and the put
+  // refuses those for an .xls workbook.
+  book_.Call("SaveAs", {dir.Path(corpus.name + QStringLiteral(".ods"))});
   failures.clear();
   for (const auto& [cell, text] : corpus.formulas) {
     const ImportDifference* difference = DifferenceAt(corpus.name, cell.name);
