@@ -204,8 +204,13 @@ void CalcInstance::AddSheet(Book& book, int position, const QString& name) {
   office_->Run(CalcOffice::Bound::Call, [id, position, name](Office& office) { office.InsertSheet(id, position, name); },
                book.name);
   book.insertions.push_back(position);
-  book.sheetCount = -1;
-  book.sheetNames.reset();
+  if (book.sheetNames && position <= static_cast<int>(book.sheetNames->size())) {
+    book.sheetNames->insert(book.sheetNames->begin() + position, name);
+    book.sheetCount = static_cast<int>(book.sheetNames->size());
+  } else {
+    book.sheetNames.reset();
+    book.sheetCount = -1;
+  }
   blocks_.clear();  // known by sheet index
 }
 
@@ -215,7 +220,11 @@ void CalcInstance::RenameSheet(Book& book, int sheet, const QString& name) {
   const int id = book.id;
   office_->Run(CalcOffice::Bound::Call, [id, sheet, name](Office& office) { office.RenameSheet(id, sheet, name); },
                book.name);
-  book.sheetNames.reset();
+  if (book.sheetNames && sheet < static_cast<int>(book.sheetNames->size())) {
+    (*book.sheetNames)[static_cast<size_t>(sheet)] = name;
+  } else {
+    book.sheetNames.reset();
+  }
 }
 
 const CalcFunctionNames& CalcInstance::Functions(Book& book) {

@@ -431,8 +431,11 @@ int UnoOffice::ActiveSheet(int doc) {
 void UnoOffice::InsertSheet(int doc, int position, const QString& name) {
   Guarded(doc, [&] {
     Document& d = Doc(doc);
-    d.sheets.clear();  // known by index, and the indices move on
     UnoSheets::Insert(d.model, position, name, remoteCalls_);
+    // Known by index: the sheets from the new one's place on move one on.
+    std::map<int, uno::Reference<table::XCellRange>> moved;
+    for (auto& [index, range] : d.sheets) moved.emplace(index >= position ? index + 1 : index, std::move(range));
+    d.sheets = std::move(moved);
   });
 }
 

@@ -37,6 +37,8 @@ TEST_F(CalcTest, AddPutsTheNewSheetBeforeOrAfterTheOneGivenAndReturnsIt) {
   EXPECT_EQ(Names(sheets), QStringList({"Sheet1", "Key", "Sheet4", "Scores"}));
   EXPECT_EQ(between.Get("Index").ToInt(), 3);
   EXPECT_EQ(sheets.Get("Count").ToInt(), 4);
+  first.Get("Cells", {2, 1}).Put("Value", "before");
+  EXPECT_EQ(first.Get("Cells", {2, 1}).Get("Value").ToText(), "before");  // Calc's sheet 1 is known by its place now
   // Neither: before the sheet Calc shows, as the application puts it before the active one.
   const OleVariant front = sheets.Call("Add");
   EXPECT_EQ(Names(sheets), QStringList({"Sheet5", "Sheet1", "Key", "Sheet4", "Scores"}));
@@ -50,6 +52,10 @@ TEST_F(CalcTest, AddPutsTheNewSheetBeforeOrAfterTheOneGivenAndReturnsIt) {
   EXPECT_EQ(sheets.Get("Item", {"scores"}).Get("Cells", {1, 1}).Get("Value").ToText(), "on Scores");
   EXPECT_EQ(sheets.Get("Item", {"SHEET1"}).Get("Cells", {1, 1}).Get("Value").ToDouble(), 7.0);
   EXPECT_TRUE(sheets.Get("Item", {1}).Get("Cells", {1, 1}).Get("Value").IsEmpty());
+  // Calc itself, reading by name, finds each value on its sheet.
+  const OleVariant check = front.Get("Cells", {3, 1});
+  check.Put("Formula", "=Sheet1!A1&\"|\"&Key!A1&\"|\"&Scores!A1&\"|\"&Sheet5!A1");
+  EXPECT_EQ(check.Get("Value").ToText(), "7||on Scores|");
 
   EXPECT_TRUE(FailureOf([&] { sheets.Call("Add", {first, key}); }).contains("not both"));
   const OleVariant other = app.Get("Workbooks").Get("Add");
