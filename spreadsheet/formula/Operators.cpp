@@ -165,6 +165,64 @@ inline void Combine(Operator op, bool arithmetic, bool comparison, const Matrix&
   }
 }
 
+// An array compared with one number (a range with a key, scores with a
+// cutoff): texts and booleans rank above every number, an empty element is 0.
+void CompareWithNumber(Operator op, const Matrix& array, double number, bool numberFirst, Matrix& result) {
+  for (size_t at = 0; at < array.Size(); ++at) {
+    double x = 0;
+    switch (array.KindAt(at)) {
+      case Value::Kind::Error: result.SetError(at, array.ErrorAt(at)); continue;
+      case Value::Kind::Number: x = array.NumberAt(at); break;
+      case Value::Kind::Empty: break;
+      default: result.SetBoolean(at, Compared(op, numberFirst ? -1 : 1)); continue;
+    }
+    const double left = numberFirst ? number : x;
+    const double right = numberFirst ? x : number;
+    result.SetBoolean(at, Compared(op, left < right ? -1 : (left > right ? 1 : 0)));
+  }
+}
+
+// +, - and * of two arrays of one size, or of an array and one value.
+template <typename Apply>
+void ArithmeticByElement(Operator op, const Matrix& a, bool aWhole, const Matrix& b, bool bWhole, Matrix& result,
+                         Apply apply) {
+  for (size_t at = 0; at < result.Size(); ++at) {
+    const size_t i = aWhole ? at : 0;
+    const size_t j = bWhole ? at : 0;
+    double x = 0;
+    double y = 0;
+    if (PlainNumber(a, i, x) && PlainNumber(b, j, y)) {
+      const double out = apply(x, y);
+      if (std::isfinite(out)) {
+        result.SetNumber(at, out);
+      } else {
+        result.SetError(at, ErrorCode::Num);
+      }
+    } else {
+      Combine(op, true, false, a, i, b, j, result, at);
+    }
+  }
+}
+
+// The usual shapes (two arrays of one size, an array and a single value)
+// without working out where each element is; false for other operators.
+bool CombineAligned(Operator op, const Matrix& a, bool aWhole, const Matrix& b, bool bWhole, Matrix& result) {
+  switch (op) {
+    case Operator::Add: ArithmeticByElement(op, a, aWhole, b, bWhole, result, [](double x, double y) { return x + y; }); return true;
+    case Operator::Subtract: ArithmeticByElement(op, a, aWhole, b, bWhole, result, [](double x, double y) { return x - y; }); return true;
+    case Operator::Multiply: ArithmeticByElement(op, a, aWhole, b, bWhole, result, [](double x, double y) { return x * y; }); return true;
+    default: break;
+  }
+  if (IsComparison(op) && aWhole != bWhole) {
+    const Matrix& single = aWhole ? b : a;
+    if (single.KindAt(0) == Value::Kind::Number) {
+      CompareWithNumber(op, aWhole ? a : b, single.NumberAt(0), !aWhole, result);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 Value Binary(Operator op, const Matrix& a, const Matrix& b) {
@@ -179,6 +237,7 @@ Value Binary(Operator op, const Matrix& a, const Matrix& b) {
   // The usual shapes (two arrays of one size, an array and a single value)
   // go element by element without working out where each element is.
   if ((aWhole || a.Size() == 1) && (bWhole || b.Size() == 1)) {
+    if (CombineAligned(op, a, aWhole, b, bWhole, *result)) return Value::Array(std::move(result));
     for (size_t at = 0; at < result->Size(); ++at) {
       Combine(op, arithmetic, comparison, a, aWhole ? at : 0, b, bWhole ? at : 0, *result, at);
     }
