@@ -89,10 +89,17 @@ std::shared_ptr<const FormulaProgram> RecalcEngine::Decode(const Biff::Bytes& re
   std::string key(relative.begin(), relative.end());
   key.push_back('\0');
   key.append(extra.begin(), extra.end());
-  if (const auto known = programs_.find(key); known != programs_.end()) return known->second;
+  if (const auto known = programs_.find(key); known != programs_.end()) {
+    if (std::shared_ptr<const FormulaProgram> program = known->second.lock()) return program;
+  }
   DecodedFormula decoded = DecodeFormula(relative, extra, ReadEnvironment(parts_));
   outside = decoded.outside;
-  if (decoded.program) programs_.emplace(std::move(key), decoded.program);
+  if (!decoded.program) return nullptr;
+  programs_[std::move(key)] = decoded.program;
+  if (programs_.size() > 2 * programsAtLastSweep_) {
+    std::erase_if(programs_, [](const auto& entry) { return entry.second.expired(); });
+    programsAtLastSweep_ = std::max<size_t>(64, programs_.size());
+  }
   return decoded.program;
 }
 

@@ -56,7 +56,10 @@ class RecalcEngine {
   std::vector<uint32_t> freeIds_;   // of formulas written over
   std::vector<uint32_t> pending_;   // waiting to be worked out
   std::vector<bool> isPending_;     // by formula
-  std::unordered_map<std::string, std::shared_ptr<const FormulaProgram>> programs_;  // written formulas, by tokens
+  // Programs of written formulas by their tokens, while some formula uses
+  // them: formulas rewritten as a class grows leave programs nobody uses.
+  std::unordered_map<std::string, std::weak_ptr<const FormulaProgram>> programs_;
+  size_t programsAtLastSweep_ = 64;
   std::vector<uint32_t> stamp_;  // per formula: the recalculation that last reached it
   std::vector<uint32_t> local_;  // per formula: its place in that recalculation
   uint32_t epoch_ = 0;

@@ -333,5 +333,35 @@ TEST(FormulaRecalc, FormulasAreWorkedOutOncePerRowNotOncePerPut) {
   EXPECT_EQ(calc.EvaluationCount() - before, 3u + 3u);
 }
 
+// Statistics rewritten with longer ranges as rows arrive (as a scoring
+// sheet may): every rewrite forgets the formula it replaces, in the index
+// and in what reads it, and the results stay those of the newest texts.
+TEST(FormulaRecalc, FormulasRewrittenAsRowsArriveStayRight) {
+  const std::unique_ptr<Workbook> book = Workbook::CreateBlank();
+  book->AddSheet(1);
+  book->PutFormula(1, 0, 2, QStringLiteral("=A1+B1"));  // reads both statistics
+  double sum = 0;
+  double large = 0;
+  for (uint32_t row = 0; row < 400; ++row) {
+    const double value = (row * 7) % 13;
+    book->Sheet(0).SetNumber(row, 0, value);
+    sum += value;
+    if (value > 5) ++large;
+    const QString last = QString::number(row + 1);
+    book->PutFormula(1, 0, 0, QStringLiteral("=SUM(Sheet1!A1:A%1)").arg(last));
+    book->PutFormula(1, 0, 1, QStringLiteral("=COUNTIF(Sheet1!$A$1:A%1,\">5\")").arg(last));
+    if (row % 50 == 49) {
+      ASSERT_EQ(Number(*book, 1, 0, 2), sum + large) << "after row " << row;
+    }
+  }
+  // A row beyond the ranges changes nothing; one inside them does.
+  book->Sheet(0).SetNumber(500, 0, 1000);
+  EXPECT_EQ(Number(*book, 1, 0, 2), sum + large);
+  book->Sheet(0).SetNumber(0, 0, 100);
+  EXPECT_EQ(Number(*book, 1, 0, 0), sum + 100);
+  EXPECT_EQ(Number(*book, 1, 0, 2), sum + 100 + large + 1);
+  EXPECT_EQ(book->Formulas().FormulaCount(), 3u);
+}
+
 }  // namespace
 
