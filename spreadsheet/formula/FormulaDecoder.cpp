@@ -249,6 +249,11 @@ void Decoder::Operand(uint8_t base, const uint8_t* data) {
       return;
     }
     case Ptg::kMemArea:
+      // Its area list sits in the data after the tokens, before that of
+      // any array constant after it.
+      if (extraAt_ > extra_.size() || extra_.size() - extraAt_ < 2) Damaged();
+      extraAt_ += 2 + 8 * static_cast<size_t>(U16(extra_.data() + extraAt_));
+      return;  // the reference's own tokens follow
     case Ptg::kMemErr:
     case Ptg::kMemNoMem:
     case Ptg::kMemFunc:
@@ -272,14 +277,14 @@ void Decoder::ArrayConstant() {
     for (uint32_t c = 0; c < cols; ++c) {
       if (extra_.size() - extraAt_ < 1) Damaged();
       const uint8_t type = extra_[extraAt_++];
-      Value& cell = matrix->At(r, c);
+      const size_t cell = matrix->Index(r, c);
       if (type == 0x02) {
         if (extra_.size() - extraAt_ < 3) Damaged();
         const size_t count = U16(extra_.data() + extraAt_);
         const bool wide = (extra_[extraAt_ + 2] & 0x01) != 0;
         QString text;
         if (!ReadChars(extra_.subspan(extraAt_ + 3), count, wide, text)) Damaged();
-        cell = Value::Text(std::move(text));
+        matrix->SetText(cell, text);
         extraAt_ += 3 + count * (wide ? 2 : 1);
         continue;
       }
@@ -287,16 +292,16 @@ void Decoder::ArrayConstant() {
       const uint8_t* value = extra_.data() + extraAt_;
       extraAt_ += 8;
       switch (type) {
-        case 0x00: cell = Value(); break;
+        case 0x00: break;
         case 0x01:
           if (!std::isfinite(F64(value))) Damaged();
-          cell = Value::Number(F64(value));
+          matrix->SetNumber(cell, F64(value));
           break;
-        case 0x04: cell = Value::Boolean(value[0] != 0); break;
+        case 0x04: matrix->SetBoolean(cell, value[0] != 0); break;
         case 0x10: {
           const std::optional<ErrorCode> code = ErrorFromByte(value[0]);
           if (!code) Damaged();
-          cell = Value::Error(*code);
+          matrix->SetError(cell, *code);
           break;
         }
         default: Damaged();

@@ -1,100 +1,15 @@
 #include "spreadsheet/formula/FormulaEvaluator.h"
 
 #include "spreadsheet/formula/FormulaFunctions.h"
+#include "spreadsheet/formula/Operators.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-// Arrays larger than this (64 whole columns) are #NUM!, not gigabytes.
-constexpr uint64_t kMaxArrayCells = uint64_t{1} << 22;
-
-bool TooLarge(uint64_t rows, uint64_t cols) { return rows * cols > kMaxArrayCells; }
-
-Value Arithmetic(Operator op, double a, double b) {
-  double result = 0;
-  switch (op) {
-    case Operator::Add: result = a + b; break;
-    case Operator::Subtract: result = a - b; break;
-    case Operator::Multiply: result = a * b; break;
-    case Operator::Divide:
-      if (b == 0) return Value::Error(ErrorCode::Div0);
-      result = a / b;
-      break;
-    case Operator::Power:
-      if (a == 0 && b == 0) return Value::Error(ErrorCode::Num);
-      if (a == 0 && b < 0) return Value::Error(ErrorCode::Div0);
-      result = std::pow(a, b);
-      break;
-    default: return Value::Error(ErrorCode::Value);
-  }
-  if (!std::isfinite(result)) return Value::Error(ErrorCode::Num);
-  return Value::Number(result);
-}
-
-// A binary operator on two scalars.
-Value ApplyBinary(Operator op, const Value& left, const Value& right) {
-  if (left.IsError()) return left;
-  if (right.IsError()) return right;
-  switch (op) {
-    case Operator::Concat: {
-      const Value a = Coerce::ToText(left);
-      const Value b = Coerce::ToText(right);
-      return Value::Text(a.text + b.text);
-    }
-    case Operator::Less: return Value::Boolean(Coerce::Compare(left, right) < 0);
-    case Operator::LessEqual: return Value::Boolean(Coerce::Compare(left, right) <= 0);
-    case Operator::Equal: return Value::Boolean(Coerce::Compare(left, right) == 0);
-    case Operator::GreaterEqual: return Value::Boolean(Coerce::Compare(left, right) >= 0);
-    case Operator::Greater: return Value::Boolean(Coerce::Compare(left, right) > 0);
-    case Operator::NotEqual: return Value::Boolean(Coerce::Compare(left, right) != 0);
-    default: break;
-  }
-  const Value a = Coerce::ToNumber(left);
-  if (a.IsError()) return a;
-  const Value b = Coerce::ToNumber(right);
-  if (b.IsError()) return b;
-  return Arithmetic(op, a.number, b.number);
-}
-
-Value ApplyUnary(Operator op, const Value& operand) {
-  if (operand.IsError()) return operand;
-  if (op == Operator::Plus) return operand.kind == Value::Kind::Missing ? Value() : operand;
-  const Value number = Coerce::ToNumber(operand);
-  if (number.IsError()) return number;
-  if (op == Operator::Percent) return Value::Number(number.number / 100);
-  return Value::Number(number.number == 0 ? 0.0 : -number.number);
-}
-
-// The element of an array operand for a result position: single rows and
-// columns repeat, positions beyond a larger operand are #N/A.
-const Value* Element(const Matrix& m, uint32_t row, uint32_t col) {
-  const uint32_t r = m.Rows() == 1 ? 0 : row;
-  const uint32_t c = m.Cols() == 1 ? 0 : col;
-  if (r >= m.Rows() || c >= m.Cols()) return nullptr;
-  return &m.At(r, c);
-}
-
-template <typename Apply>
-Value Elementwise(const Matrix& a, const Matrix& b, Apply apply) {
-  if (TooLarge(std::max(a.Rows(), b.Rows()), std::max(a.Cols(), b.Cols()))) return Value::Error(ErrorCode::Num);
-  auto result = std::make_shared<Matrix>(std::max(a.Rows(), b.Rows()), std::max(a.Cols(), b.Cols()));
-  for (uint32_t row = 0; row < result->Rows(); ++row) {
-    for (uint32_t col = 0; col < result->Cols(); ++col) {
-      const Value* x = Element(a, row, col);
-      const Value* y = Element(b, row, col);
-      result->At(row, col) = x && y ? apply(*x, *y) : Value::Error(ErrorCode::NA);
-    }
-  }
-  return Value::Array(std::move(result));
-}
-
-std::shared_ptr<const Matrix> Single(const Value& scalar) {
-  auto m = std::make_shared<Matrix>(1, 1);
-  m->At(0, 0) = scalar;
-  return m;
-}
+using Operators::Single;
+using Operators::TooLarge;
 
 bool Overlap(const Area& a, const Area& b, Area& out) {
   if (a.sheetFirst != b.sheetFirst || a.sheetLast != b.sheetLast) return false;
@@ -137,7 +52,7 @@ Value FormulaEvaluator::Evaluate(const FormulaProgram& program, const CellPositi
   Value result = Eval(program, program.root);
   if (result.kind == Value::Kind::Reference) result = Intersect(result);
   if (result.kind == Value::Kind::Array) {
-    result = result.array->Rows() > 0 && result.array->Cols() > 0 ? result.array->At(0, 0) : Value::Error(ErrorCode::Value);
+    result = result.array->Size() > 0 ? result.array->At(0) : Value::Error(ErrorCode::Value);
   }
   // A formula that points at an empty cell shows 0.
   if (result.kind == Value::Kind::Empty || result.kind == Value::Kind::Missing) return Value::Number(0);
@@ -210,8 +125,9 @@ std::shared_ptr<const Matrix> FormulaEvaluator::ToMatrix(const Value& value) {
   const Area& a = value.area;
   if (TooLarge(a.Rows(), a.Cols())) return Single(Value::Error(ErrorCode::Num));
   auto m = std::make_shared<Matrix>(a.Rows(), a.Cols());
+  if (cells_.ReadArea(a, *m)) return m;
   cells_.ForEachFilled(a, [&](uint16_t, uint32_t row, uint16_t col, const Value& cell) {
-    m->At(row - a.rowFirst, col - a.colFirst) = cell;
+    m->Set(row - a.rowFirst, col - a.colFirst, cell);
     return true;
   });
   return m;
@@ -225,8 +141,9 @@ void FormulaEvaluator::ForEachValue(const Value& argument, ArgVisit visit) {
       if (!go) return;
     }
   } else if (argument.kind == Value::Kind::Array) {
-    for (const Value& cell : argument.array->Cells()) {
-      if (!visit(cell, true)) return;
+    const Matrix& m = *argument.array;
+    for (size_t i = 0; i < m.Size(); ++i) {
+      if (!visit(m.At(i), true)) return;
     }
   } else {
     visit(argument, false);
@@ -236,13 +153,8 @@ void FormulaEvaluator::ForEachValue(const Value& argument, ArgVisit visit) {
 Value FormulaEvaluator::EvalUnary(const FormulaProgram& program, const FormulaNode& node) {
   const Operator op = static_cast<Operator>(node.op);
   const Value operand = Operand(Eval(program, program.Child(node, 0)));
-  if (operand.kind != Value::Kind::Array) return ApplyUnary(op, operand);
-  const Matrix& m = *operand.array;
-  auto result = std::make_shared<Matrix>(m.Rows(), m.Cols());
-  for (uint32_t r = 0; r < m.Rows(); ++r) {
-    for (uint32_t c = 0; c < m.Cols(); ++c) result->At(r, c) = ApplyUnary(op, m.At(r, c));
-  }
-  return Value::Array(std::move(result));
+  if (operand.kind != Value::Kind::Array) return Operators::Unary(op, operand);
+  return Operators::Unary(op, *operand.array);
 }
 
 Value FormulaEvaluator::EvalBinary(const FormulaProgram& program, const FormulaNode& node) {
@@ -254,8 +166,8 @@ Value FormulaEvaluator::EvalBinary(const FormulaProgram& program, const FormulaN
   }
   const Value a = Operand(left);
   const Value b = Operand(right);
-  if (a.kind != Value::Kind::Array && b.kind != Value::Kind::Array) return ApplyBinary(op, a, b);
-  return Elementwise(*ToMatrix(a), *ToMatrix(b), [op](const Value& x, const Value& y) { return ApplyBinary(op, x, y); });
+  if (a.kind != Value::Kind::Array && b.kind != Value::Kind::Array) return Operators::Binary(op, a, b);
+  return Operators::Binary(op, *ToMatrix(a), *ToMatrix(b));
 }
 
 Value FormulaEvaluator::EvalReferenceOperator(Operator op, const Value& left, const Value& right) {
@@ -293,31 +205,87 @@ Value FormulaEvaluator::EvalReferenceOperator(Operator op, const Value& left, co
   return Value::Reference(span);
 }
 
+// IF and CHOOSE evaluate only the argument they pick; inside an argument
+// that takes arrays, a condition or index that is an array picks element by
+// element, as LibreOffice and an array formula of the application do.
+Value FormulaEvaluator::EvalChoice(const FormulaProgram& program, const FormulaNode& node) {
+  const bool isIf = node.function == FunctionIds::kIf;
+  Value pick = Operand(Eval(program, program.Child(node, 0)));
+  if (pick.kind == Value::Kind::Array) {
+    if (arrayDepth_ > 0) return EvalChoiceByElement(program, node, *pick.array);
+    pick = pick.array->Size() > 0 ? pick.array->At(0) : Value::Error(ErrorCode::Value);
+  }
+  const uint32_t chosen = Chosen(isIf, pick, node.argc);
+  if (chosen == kNoChoice) return ChoiceFailure(isIf, pick);
+  if (chosen >= node.argc) return Value::Boolean(false);  // IF without its FALSE part
+  const Value result = Eval(program, program.Child(node, chosen));
+  return result.kind == Value::Kind::Missing ? Value::Number(0) : result;
+}
+
+uint32_t FormulaEvaluator::Chosen(bool isIf, const Value& pick, uint32_t argc) {
+  if (pick.IsError()) return kNoChoice;
+  if (isIf) {
+    const Value condition = Coerce::ToBoolean(pick);
+    if (condition.IsError()) return kNoChoice;
+    return condition.boolean ? 1 : 2;
+  }
+  const Value number = Coerce::ToNumber(pick);
+  if (number.IsError()) return kNoChoice;
+  const double index = std::trunc(number.number);
+  return index < 1 || index >= argc ? kNoChoice : static_cast<uint32_t>(index);
+}
+
+Value FormulaEvaluator::ChoiceFailure(bool isIf, const Value& pick) {
+  if (pick.IsError()) return pick;
+  const Value converted = isIf ? Coerce::ToBoolean(pick) : Coerce::ToNumber(pick);
+  return converted.IsError() ? converted : Value::Error(ErrorCode::Value);
+}
+
+Value FormulaEvaluator::EvalChoiceByElement(const FormulaProgram& program, const FormulaNode& node,
+                                            const Matrix& picks) {
+  const bool isIf = node.function == FunctionIds::kIf;
+  std::vector<std::shared_ptr<const Matrix>> choices(node.argc);
+  uint32_t rows = picks.Rows();
+  uint32_t cols = picks.Cols();
+  for (uint32_t i = 1; i < node.argc; ++i) {
+    const Value choice = Operand(Eval(program, program.Child(node, i)));
+    choices[i] = ToMatrix(choice.kind == Value::Kind::Missing ? Value::Number(0) : choice);
+    rows = std::max(rows, choices[i]->Rows());
+    cols = std::max(cols, choices[i]->Cols());
+  }
+  if (TooLarge(rows, cols)) return Value::Error(ErrorCode::Num);
+  auto result = std::make_shared<Matrix>(rows, cols);
+  for (uint32_t r = 0; r < rows; ++r) {
+    for (uint32_t c = 0; c < cols; ++c) {
+      const size_t at = result->Index(r, c);
+      const size_t p = Operators::ElementIndex(picks, r, c);
+      if (p == SIZE_MAX) {
+        result->SetError(at, ErrorCode::NA);
+        continue;
+      }
+      const Value pick = picks.At(p);
+      const uint32_t chosen = Chosen(isIf, pick, node.argc);
+      if (chosen == kNoChoice) {
+        result->Set(at, ChoiceFailure(isIf, pick));
+      } else if (chosen >= node.argc) {
+        result->SetBoolean(at, false);
+      } else {
+        const size_t e = Operators::ElementIndex(*choices[chosen], r, c);
+        if (e == SIZE_MAX) {
+          result->SetError(at, ErrorCode::NA);
+        } else {
+          result->Set(at, choices[chosen]->At(e));
+        }
+      }
+    }
+  }
+  return Value::Array(std::move(result));
+}
+
 Value FormulaEvaluator::EvalFunction(const FormulaProgram& program, const FormulaNode& node) {
   const FunctionInfo* info = FindFunction(node.function);
   if (!info) return Value::Error(ErrorCode::Name);
-  // IF and CHOOSE evaluate only the argument they pick.
-  if (node.function == FunctionIds::kIf || node.function == FunctionIds::kChoose) {
-    Value pick = Operand(Eval(program, program.Child(node, 0)));
-    if (pick.kind == Value::Kind::Array) pick = pick.array->Rows() > 0 ? pick.array->At(0, 0) : Value::Error(ErrorCode::Value);
-    if (pick.IsError()) return pick;
-    uint32_t chosen = 0;
-    if (node.function == FunctionIds::kIf) {
-      const Value condition = Coerce::ToBoolean(pick);
-      if (condition.IsError()) return condition;
-      chosen = condition.boolean ? 1 : 2;
-      if (chosen >= node.argc) return condition.boolean ? Value::Boolean(true) : Value::Boolean(false);
-    } else {
-      const Value number = Coerce::ToNumber(pick);
-      if (number.IsError()) return number;
-      const double index = std::trunc(number.number);
-      if (index < 1 || index >= node.argc) return Value::Error(ErrorCode::Value);
-      chosen = static_cast<uint32_t>(index);
-    }
-    const Value result = Eval(program, program.Child(node, chosen));
-    return result.kind == Value::Kind::Missing ? Value::Number(0) : result;
-  }
-
+  if (node.function == FunctionIds::kIf || node.function == FunctionIds::kChoose) return EvalChoice(program, node);
   std::vector<Value> args;
   args.reserve(node.argc);
   bool anyArray = false;
@@ -338,32 +306,38 @@ Value FormulaEvaluator::EvalFunction(const FormulaProgram& program, const Formul
     FunctionCall call{*this, args};
     return info->impl(call);
   }
-  // An array given for a value argument: the function for each element.
+  return ApplyByElement(*info, args);
+}
+
+// An array given for a value argument: the function for each element.
+Value FormulaEvaluator::ApplyByElement(const FunctionInfo& info, const std::vector<Value>& args) {
   uint32_t rows = 1;
   uint32_t cols = 1;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (info->Param(i) == 'V' && args[i].kind == Value::Kind::Array) {
+    if (info.Param(i) == 'V' && args[i].kind == Value::Kind::Array) {
       rows = std::max(rows, args[i].array->Rows());
       cols = std::max(cols, args[i].array->Cols());
     }
   }
   if (TooLarge(rows, cols)) return Value::Error(ErrorCode::Num);
   auto result = std::make_shared<Matrix>(rows, cols);
-  std::vector<Value> single(args.size());
+  // The arguments that are no arrays are the same for every element.
+  std::vector<Value> single(args);
+  std::vector<size_t> arrays;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (info.Param(i) == 'V' && args[i].kind == Value::Kind::Array) arrays.push_back(i);
+  }
+  FunctionCall call{*this, single};
   for (uint32_t r = 0; r < rows; ++r) {
     for (uint32_t c = 0; c < cols; ++c) {
       bool inside = true;
-      for (size_t i = 0; i < args.size(); ++i) {
-        if (info->Param(i) == 'V' && args[i].kind == Value::Kind::Array) {
-          const Value* element = Element(*args[i].array, r, c);
-          inside = inside && element;
-          single[i] = element ? *element : Value();
-        } else {
-          single[i] = args[i];
-        }
+      for (size_t i : arrays) {
+        const Matrix& m = *args[i].array;
+        const size_t element = Operators::ElementIndex(m, r, c);
+        inside = inside && element != SIZE_MAX;
+        single[i] = element != SIZE_MAX ? m.At(element) : Value();
       }
-      FunctionCall call{*this, single};
-      result->At(r, c) = inside ? info->impl(call) : Value::Error(ErrorCode::NA);
+      result->Set(result->Index(r, c), inside ? info.impl(call) : Value::Error(ErrorCode::NA));
     }
   }
   return Value::Array(std::move(result));

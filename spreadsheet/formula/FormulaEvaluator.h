@@ -14,6 +14,7 @@
 #include <vector>
 
 class CellCriterion;
+struct FunctionInfo;
 
 // What SUM, COUNT and their kin need of an area.
 struct AreaSummary {
@@ -44,6 +45,9 @@ class CellReader {
   // The summary of an area when the reader has a quicker way to it than
   // visiting each cell; false otherwise.
   virtual bool Summarize(const Area& /*area*/, AreaSummary& /*summary*/) { return false; }
+  // Every cell of a one-sheet area into m (of the area's size), when the
+  // reader has a quicker way than visiting each cell; false otherwise.
+  virtual bool ReadArea(const Area& /*area*/, Matrix& /*m*/) { return false; }
   // COUNTIF's count over an area (filled cells, and those that match) when
   // the reader has a quicker way than visiting each cell; false otherwise.
   virtual bool CountMatching(const Area& /*area*/, const CellCriterion& /*criterion*/, double& /*filled*/,
@@ -82,6 +86,13 @@ class FormulaEvaluator {
   Value EvalBinary(const FormulaProgram& program, const FormulaNode& node);
   Value EvalReferenceOperator(Operator op, const Value& left, const Value& right);
   Value EvalFunction(const FormulaProgram& program, const FormulaNode& node);
+  Value EvalChoice(const FormulaProgram& program, const FormulaNode& node);
+  Value EvalChoiceByElement(const FormulaProgram& program, const FormulaNode& node, const Matrix& picks);
+  Value ApplyByElement(const FunctionInfo& info, const std::vector<Value>& args);
+  // The argument IF or CHOOSE takes for pick, or kNoChoice.
+  static constexpr uint32_t kNoChoice = UINT32_MAX;
+  static uint32_t Chosen(bool isIf, const Value& pick, uint32_t argc);
+  static Value ChoiceFailure(bool isIf, const Value& pick);
   Value EvalName(uint32_t index);
 
   CellReader& cells_;

@@ -15,19 +15,25 @@ struct Table {
   std::array<const FunctionInfo*, kTableSize> byId{};
 
   Table() {
-    functions.push_back({FunctionIds::kIf, "IF", 2, 3, "VR", &NotCalledDirectly, false});
-    functions.push_back({FunctionIds::kChoose, "CHOOSE", 2, 30, "VR", &NotCalledDirectly, false});
+    functions.push_back({FunctionIds::kIf, "IF", 2, 3, "VR", &NotCalledDirectly, false, 'R'});
+    functions.push_back({FunctionIds::kChoose, "CHOOSE", 2, 30, "VR", &NotCalledDirectly, false, 'R'});
     Functions::AddMath(functions);
     Functions::AddAggregate(functions);
     Functions::AddCriteria(functions);
     Functions::AddText(functions);
     Functions::AddLogic(functions);
     Functions::AddLookup(functions);
+    Functions::AddStatistics(functions);
     for (const FunctionInfo& info : functions) {
       if (info.id < kTableSize) byId[info.id] = &info;
     }
   }
 };
+
+const Table& TheTable() {
+  static const Table table;
+  return table;
+}
 
 }  // namespace
 
@@ -37,7 +43,13 @@ char FunctionInfo::Param(size_t i) const {
   return params[i < count ? i : count - 1];
 }
 
-const FunctionInfo* FindFunction(uint16_t id) {
-  static const Table table;
-  return id < kTableSize ? table.byId[id] : nullptr;
+const FunctionInfo* FindFunction(uint16_t id) { return id < kTableSize ? TheTable().byId[id] : nullptr; }
+
+const FunctionInfo* FindFunction(QStringView name) {
+  for (const FunctionInfo& info : TheTable().functions) {
+    if (name.compare(QLatin1String(info.name), Qt::CaseInsensitive) == 0) return &info;
+  }
+  return nullptr;
 }
+
+const std::vector<FunctionInfo>& EvaluatedFunctions() { return TheTable().functions; }

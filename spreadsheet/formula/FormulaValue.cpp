@@ -97,6 +97,32 @@ Value Value::Missing() {
   return v;
 }
 
+Value Matrix::At(size_t i) const {
+  const Slot& slot = slots_[i];
+  switch (slot.kind) {
+    case Value::Kind::Number: return Value::Number(slot.number);
+    case Value::Kind::Text: return Value::Text(texts_[slot.text]);
+    case Value::Kind::Boolean: return Value::Boolean(slot.code != 0);
+    case Value::Kind::Error: return Value::Error(static_cast<ErrorCode>(slot.code));
+    default: return {};
+  }
+}
+
+void Matrix::Set(size_t i, const Value& scalar) {
+  switch (scalar.kind) {
+    case Value::Kind::Number: SetNumber(i, scalar.number); break;
+    case Value::Kind::Text: SetText(i, scalar.text); break;
+    case Value::Kind::Boolean: SetBoolean(i, scalar.boolean); break;
+    case Value::Kind::Error: SetError(i, scalar.error); break;
+    default: slots_[i] = Slot{}; break;
+  }
+}
+
+void Matrix::SetText(size_t i, const QString& text) {
+  slots_[i] = {0, static_cast<uint32_t>(texts_.size()), Value::Kind::Text, 0};
+  texts_.push_back(text);
+}
+
 std::vector<Area> Value::Areas() const {
   std::vector<Area> areas{area};
   if (more) areas.insert(areas.end(), more->begin(), more->end());
@@ -137,6 +163,8 @@ Value ToNumber(const Value& v) {
 QString NumberText(double number) {
   if (number == 0) return QStringLiteral("0");
   if (!std::isfinite(number)) return QStringLiteral("#NUM!");
+  // Whole numbers of up to 15 digits (answers, counts, IDs) read as they are.
+  if (std::fabs(number) < 1e15 && std::trunc(number) == number) return QString::number(static_cast<qlonglong>(number));
   // Round to 15 significant digits first: that is all the application keeps.
   // (Qt's conversions, unlike printf's, ignore the locale's decimal point.)
   const QString scientific = QString::number(number, 'e', 14);

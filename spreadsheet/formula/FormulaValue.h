@@ -62,20 +62,44 @@ struct Value {
   std::vector<Area> Areas() const;
 };
 
-// A rectangle of scalar values.
+// A rectangle of scalar values (empty, number, text, boolean, error),
+// kept compact: an array over a 5,000-row column is read and combined
+// element by element without a heap allocation per element.
 class Matrix {
  public:
-  Matrix(uint32_t rows, uint32_t cols) : rows_(rows), cols_(cols), cells_(static_cast<size_t>(rows) * cols) {}
+  Matrix(uint32_t rows, uint32_t cols) : rows_(rows), cols_(cols), slots_(static_cast<size_t>(rows) * cols) {}
   uint32_t Rows() const { return rows_; }
   uint32_t Cols() const { return cols_; }
-  const Value& At(uint32_t row, uint32_t col) const { return cells_[static_cast<size_t>(row) * cols_ + col]; }
-  Value& At(uint32_t row, uint32_t col) { return cells_[static_cast<size_t>(row) * cols_ + col]; }
-  const std::vector<Value>& Cells() const { return cells_; }
+  size_t Size() const { return slots_.size(); }
+  size_t Index(uint32_t row, uint32_t col) const { return static_cast<size_t>(row) * cols_ + col; }
+
+  Value::Kind KindAt(size_t i) const { return slots_[i].kind; }
+  double NumberAt(size_t i) const { return slots_[i].number; }  // a Number's value
+  bool BooleanAt(size_t i) const { return slots_[i].code != 0; }
+  ErrorCode ErrorAt(size_t i) const { return static_cast<ErrorCode>(slots_[i].code); }
+  const QString& TextAt(size_t i) const { return texts_[slots_[i].text]; }
+  Value At(size_t i) const;
+  Value At(uint32_t row, uint32_t col) const { return At(Index(row, col)); }
+
+  // Missing is stored as empty; references and arrays are not scalars.
+  void Set(size_t i, const Value& scalar);
+  void Set(uint32_t row, uint32_t col, const Value& scalar) { Set(Index(row, col), scalar); }
+  void SetNumber(size_t i, double number) { slots_[i] = {number, 0, Value::Kind::Number, 0}; }
+  void SetBoolean(size_t i, bool value) { slots_[i] = {0, 0, Value::Kind::Boolean, static_cast<uint8_t>(value ? 1 : 0)}; }
+  void SetError(size_t i, ErrorCode code) { slots_[i] = {0, 0, Value::Kind::Error, static_cast<uint8_t>(code)}; }
+  void SetText(size_t i, const QString& text);
 
  private:
+  struct Slot {
+    double number = 0;
+    uint32_t text = 0;  // index in texts_
+    Value::Kind kind = Value::Kind::Empty;
+    uint8_t code = 0;  // Boolean, Error
+  };
   uint32_t rows_;
   uint32_t cols_;
-  std::vector<Value> cells_;
+  std::vector<Slot> slots_;
+  std::vector<QString> texts_;
 };
 
 namespace Coerce {

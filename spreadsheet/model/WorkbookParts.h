@@ -5,6 +5,7 @@
 
 #include "spreadsheet/model/BiffRecords.h"
 #include "spreadsheet/model/SharedStrings.h"
+#include "spreadsheet/model/WorkbookLinks.h"
 #include "spreadsheet/model/Worksheet.h"
 
 #include <memory>
@@ -20,6 +21,8 @@ struct GlobalsLandmarks {
   size_t sstEnd = kNone;            // after the SST's last CONTINUE
   size_t extSst = kNone;            // EXTSST record
   size_t recalcId = kNone;          // RECALCID record
+  size_t window1 = kNone;           // WINDOW1 record: which sheet is active
+  size_t linkAnchor = kNone;        // where a new table of sheet spans goes: before the names, the SST or EOF
   uint32_t xfCount = 0;
 };
 
@@ -30,6 +33,10 @@ struct WorkbookParts {
   SharedStrings strings;
   GlobalsLandmarks globals;
   std::vector<std::unique_ptr<Worksheet>> sheets;  // in BOUNDSHEET order
+  WorkbookLinks links;
+  // The active sheet as WINDOW1 says, and as it was read.
+  uint16_t activeSheet = 0;
+  uint16_t loadedActiveSheet = 0;
   // Some stored formula results may be out of date (formulas the server
   // does not evaluate): a save asks the spreadsheet application to
   // recalculate everything when it loads the file.

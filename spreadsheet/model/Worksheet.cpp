@@ -112,7 +112,11 @@ CellValue BoolOrError(uint8_t value, bool isError) {
 }  // namespace
 
 Worksheet::Worksheet(QString name, Kind kind, ByteView stream, SharedStrings& strings, uint16_t defaultXf)
-    : name_(std::move(name)), kind_(kind), stream_(stream), strings_(strings), defaultXf_(defaultXf) {}
+    : name_(std::move(name)), loadedName_(name_), kind_(kind), stream_(stream), strings_(strings), defaultXf_(defaultXf) {}
+
+Worksheet::Worksheet(QString name, std::shared_ptr<const Bytes> ownStream, SharedStrings& strings, uint16_t defaultXf)
+    : name_(std::move(name)), loadedName_(name_), kind_(Kind::Worksheet), ownStream_(std::move(ownStream)), stream_(*ownStream_),
+      strings_(strings), defaultXf_(defaultXf) {}
 
 void Worksheet::AddCellRecord(uint32_t row, size_t offset, size_t end) {
   if (!spans_.empty() && spans_.back().row == row && spans_.back().end == offset) {
@@ -215,14 +219,37 @@ CellValue Worksheet::Cell(uint32_t row, uint32_t col) const {
       case WrittenCell::Kind::Text: return Text(strings_.Text(cell->sst));
       case WrittenCell::Kind::Number: return Number(cell->number);
       case WrittenCell::Kind::Boolean: return BoolOrError(cell->number != 0 ? 1 : 0, false);
+      case WrittenCell::Kind::Formula:
+        SettleBeforeReading();
+        return formulas_[cell->sst].result;
     }
   }
-  if (const CellValue* result = FormulaResult(row, col)) return *result;
+  if (FormulaResult(row, col)) {
+    SettleBeforeReading();
+    return *FormulaResult(row, col);  // looked up again: settling may have changed it
+  }
   const Found found = FindOriginal(row, col);
-  return found.header ? Decode(found) : CellValue{};
+  if (!found.header) return {};
+  const uint16_t type = U16(found.header);
+  if ((type == kFormula || type == kFormulaOld) && pending_ && pending_->Pending()) {
+    pending_->Settle();
+    if (const CellValue* result = FormulaResult(row, col)) return *result;
+  }
+  return Decode(found);
 }
 
-void Worksheet::SetFormulaResult(uint32_t row, uint32_t col, const CellValue& value) { results_[row][col] = value; }
+const WrittenFormula* Worksheet::WrittenFormulaAt(uint32_t row, uint32_t col) const {
+  const WrittenCell* cell = FindWritten(row, col);
+  return cell && cell->kind == WrittenCell::Kind::Formula ? &formulas_[cell->sst] : nullptr;
+}
+
+void Worksheet::SetFormulaResult(uint32_t row, uint32_t col, const CellValue& value) {
+  if (const WrittenCell* cell = FindWritten(row, col); cell && cell->kind == WrittenCell::Kind::Formula) {
+    formulas_[cell->sst].result = value;
+    return;
+  }
+  results_[row][col] = value;
+}
 
 const CellValue* Worksheet::FormulaResult(uint32_t row, uint32_t col) const {
   const auto inRow = results_.find(row);
@@ -259,6 +286,10 @@ void Worksheet::Store(uint32_t row, uint32_t col, WrittenCell cell) {
   const auto at = std::lower_bound(cells.begin(), cells.end(), col,
                                    [](const auto& entry, uint32_t c) { return entry.first < c; });
   if (at != cells.end() && at->first == col) {
+    if (at->second.kind == WrittenCell::Kind::Formula) {
+      formulas_[at->second.sst] = WrittenFormula{};
+      freeFormulas_.push_back(at->second.sst);
+    }
     at->second = cell;
   } else {
     cells.emplace(at, static_cast<uint16_t>(col), cell);
@@ -291,6 +322,22 @@ void Worksheet::SetBoolean(uint32_t row, uint32_t col, bool value) {
   WrittenCell cell;
   cell.kind = WrittenCell::Kind::Boolean;
   cell.number = value ? 1 : 0;
+  Store(row, col, cell);
+}
+
+void Worksheet::SetFormula(uint32_t row, uint32_t col, Bytes tokens, Bytes extra) {
+  WrittenFormula formula{std::move(tokens), std::move(extra), Number(0)};
+  WrittenCell cell;
+  cell.kind = WrittenCell::Kind::Formula;
+  // The slot is taken before Store frees the one of a formula written over.
+  if (!freeFormulas_.empty()) {
+    cell.sst = freeFormulas_.back();
+    freeFormulas_.pop_back();
+    formulas_[cell.sst] = std::move(formula);
+  } else {
+    cell.sst = static_cast<uint32_t>(formulas_.size());
+    formulas_.push_back(std::move(formula));
+  }
   Store(row, col, cell);
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -26,11 +27,33 @@ struct CellValue {
 
 // A cell written through the server.
 struct WrittenCell {
-  enum class Kind : uint8_t { Blank, Text, Number, Boolean };
+  enum class Kind : uint8_t { Blank, Text, Number, Boolean, Formula };
   Kind kind = Kind::Blank;
   uint16_t xf = 0;
-  uint32_t sst = 0;   // Text
+  uint32_t sst = 0;   // Text: the shared string; Formula: the formula's index (Worksheet::WrittenFormulaAt)
   double number = 0;  // Number, Boolean (0 or 1)
+};
+
+// A formula written through the server: its tokens as a FORMULA record
+// holds them (absolute coordinates with relative flags), the data of its
+// array constants, and its current result.
+struct WrittenFormula {
+  Biff::Bytes tokens;
+  Biff::Bytes extra;
+  CellValue result;
+};
+
+// Formula results that are not yet worked out after a change. A read of a
+// formula cell works them out first, so that every read gives the current
+// result however many changes came before it.
+class PendingResults {
+ public:
+  virtual ~PendingResults() = default;
+  bool Pending() const { return pending_; }
+  virtual void Settle() = 0;
+
+ protected:
+  bool pending_ = false;
 };
 
 // The records of one row that sit together in the original stream.
@@ -64,9 +87,25 @@ class Worksheet {
   enum class Kind { Worksheet, Chart, Macro, Other };
 
   Worksheet(QString name, Kind kind, Biff::ByteView stream, SharedStrings& strings, uint16_t defaultXf);
+  // A sheet that was never in a file: its substream is its own.
+  Worksheet(QString name, std::shared_ptr<const Biff::Bytes> ownStream, SharedStrings& strings, uint16_t defaultXf);
 
   const QString& Name() const { return name_; }
+  void SetName(QString name) { name_ = std::move(name); }
+  // Renamed since it was read, or added: a save writes its entry anew.
+  bool ListingChanged() const { return Added() || name_ != loadedName_; }
   Kind SheetKind() const { return kind_; }
+  // Added since the workbook was read: its records are in Stream(), not in
+  // the workbook stream.
+  bool Added() const { return ownStream_ != nullptr; }
+  // The sheet's entry in the workbook's sheet list (BOUNDSHEET): whether
+  // it is hidden, and its type.
+  uint8_t Visibility() const { return visibility_; }
+  uint8_t ListedType() const { return listedType_; }
+  void SetListing(uint8_t visibility, uint8_t type) {
+    visibility_ = visibility;
+    listedType_ = type;
+  }
 
   // The original substream [begin, end) in the workbook stream, from BOF to
   // after EOF; empty for a sheet that was never in a file.
@@ -79,14 +118,23 @@ class Worksheet {
   void SetText(uint32_t row, uint32_t col, const QString& text);
   void SetNumber(uint32_t row, uint32_t col, double value);
   void SetBoolean(uint32_t row, uint32_t col, bool value);
+  // A formula in the form a FORMULA record stores it; its result is 0
+  // until it is worked out.
+  void SetFormula(uint32_t row, uint32_t col, Biff::Bytes tokens, Biff::Bytes extra);
   void Clear(uint32_t row, uint32_t col);
+
+  // The formula written at a cell, or nullptr.
+  const WrittenFormula* WrittenFormulaAt(uint32_t row, uint32_t col) const;
+  // Reads of formula cells settle these first.
+  void SetPendingResults(PendingResults* pending) { pending_ = pending; }
 
   // Called after every change of a cell's content (not of a formula's
   // result), with the cell's row and column.
   void SetChangeListener(std::function<void(uint32_t, uint32_t)> listener) { listener_ = std::move(listener); }
 
-  // The current result of a formula cell read from the file, when it is no
-  // longer the one stored with the formula. A save writes it there.
+  // The current result of a formula cell: of a written formula, or of a
+  // formula read from the file when it is no longer the one stored with
+  // it. A save writes it there.
   void SetFormulaResult(uint32_t row, uint32_t col, const CellValue& value);
   const CellValue* FormulaResult(uint32_t row, uint32_t col) const;
   bool RowHasFormulaResults(uint32_t row) const { return results_.count(row) != 0; }
@@ -146,12 +194,17 @@ class Worksheet {
   template <typename Visit>
   void ForEachCellRecord(uint32_t row, Visit visit) const;
   CellValue Decode(const Found& found) const;
+  void SettleBeforeReading() const {
+    if (pending_ && pending_->Pending()) pending_->Settle();
+  }
   const WrittenCell* FindWritten(uint32_t row, uint32_t col) const;
   uint16_t CurrentXf(uint32_t row, uint32_t col) const;
   void Store(uint32_t row, uint32_t col, WrittenCell cell);
 
   QString name_;
+  QString loadedName_;
   Kind kind_;
+  std::shared_ptr<const Biff::Bytes> ownStream_;  // an added sheet's substream
   Biff::ByteView stream_;
   SharedStrings& strings_;
   uint16_t defaultXf_;
@@ -164,7 +217,12 @@ class Worksheet {
   std::vector<std::pair<uint32_t, uint32_t>> rowRecords_;  // row -> ROW record offset, sorted
   std::map<uint32_t, WrittenRow> written_;
   std::map<uint32_t, std::map<uint32_t, CellValue>> results_;  // by row, then column
+  std::vector<WrittenFormula> formulas_;  // by WrittenCell::sst
+  std::vector<uint32_t> freeFormulas_;   // slots of formulas written over
   std::function<void(uint32_t, uint32_t)> listener_;
+  PendingResults* pending_ = nullptr;
+  uint8_t visibility_ = 0;
+  uint8_t listedType_ = 0;
   uint32_t writtenRowExtent_ = 0;
   uint32_t writtenColExtent_ = 0;
 };

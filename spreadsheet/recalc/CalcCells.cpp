@@ -75,7 +75,7 @@ Value CalcCells::Read(const Copied& cell) const {
     case Copied::Number: return Value::Number(cell.number);
     case Copied::Boolean: return Value::Boolean(cell.code != 0);
     case Copied::Error: return Value::Error(static_cast<ErrorCode>(cell.code));
-    case Copied::Shared: return Value::Text(parts_.strings.Text(cell.index));
+    case Copied::Shared: return Value::Text(SharedText(cell.index));
     case Copied::Pooled: return Value::Text(pool_[cell.index]);
     case Copied::Formula: return formulas_[cell.index].value;
   }
@@ -136,6 +136,11 @@ bool CalcCells::CountMatching(const Area& area, const CellCriterion& criterion, 
     if (sheet >= parts_.sheets.size() || CopiedRows(static_cast<uint16_t>(sheet), area) < 0) return false;
   }
   Value cell;
+  // A column of answers holds few texts many times (the one-space filler):
+  // each text is matched once.
+  Copied lastText;
+  bool lastMatched = false;
+  bool anyText = false;
   for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast; ++sheet) {
     for (uint32_t col = area.colFirst; col <= area.colLast; ++col) {
       const Column& copy = *copies_[sheet][col];
@@ -148,8 +153,44 @@ bool CalcCells::CountMatching(const Area& area, const CellCriterion& criterion, 
           if (criterion.MatchesNumber(copied.number)) ++matching;
           continue;
         }
+        const bool text = copied.kind == Copied::Shared || copied.kind == Copied::Pooled;
+        if (text && anyText && copied.kind == lastText.kind && copied.index == lastText.index) {
+          if (lastMatched) ++matching;
+          continue;
+        }
         ReadInto(copied, cell);
-        if (criterion.Matches(cell)) ++matching;
+        const bool matched = criterion.Matches(cell);
+        if (matched) ++matching;
+        if (text) {
+          lastText = copied;
+          lastMatched = matched;
+          anyText = true;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+bool CalcCells::ReadArea(const Area& area, Matrix& m) {
+  if (area.sheetFirst != area.sheetLast || area.sheetFirst >= parts_.sheets.size() ||
+      CopiedRows(area.sheetFirst, area) < 0) {
+    return false;
+  }
+  for (uint32_t col = area.colFirst; col <= area.colLast; ++col) {
+    const Column& copy = *copies_[area.sheetFirst][col];
+    const uint32_t end = std::min<uint32_t>(area.rowLast + 1, static_cast<uint32_t>(copy.Size()));
+    for (uint32_t row = area.rowFirst; row < end; ++row) {
+      const Copied& cell = copy.At(row);
+      const size_t at = m.Index(row - area.rowFirst, col - area.colFirst);
+      switch (cell.kind) {
+        case Copied::Empty: break;
+        case Copied::Number: m.SetNumber(at, cell.number); break;
+        case Copied::Boolean: m.SetBoolean(at, cell.code != 0); break;
+        case Copied::Error: m.SetError(at, static_cast<ErrorCode>(cell.code)); break;
+        case Copied::Shared: m.SetText(at, SharedText(cell.index)); break;
+        case Copied::Pooled: m.SetText(at, pool_[cell.index]); break;
+        case Copied::Formula: m.Set(at, formulas_[cell.index].value); break;
       }
     }
   }
@@ -190,10 +231,24 @@ void CalcCells::ForEachFilled(const Area& area, Visit visit) {
   }
 }
 
+const QString& CalcCells::SharedText(uint32_t index) const {
+  if (index >= sharedKnown_.size()) {
+    sharedKnown_.resize(std::max<size_t>(index + 1, parts_.strings.Count()), false);
+    sharedTexts_.resize(sharedKnown_.size());
+  }
+  if (!sharedKnown_[index]) {
+    sharedTexts_[index] = parts_.strings.Text(index);
+    sharedKnown_[index] = true;
+  }
+  return sharedTexts_[index];
+}
+
 void CalcCells::KeepCopy(uint16_t sheet, uint16_t col) {
   if (sheet >= copies_.size() || parts_.sheets[sheet]->SheetKind() != Worksheet::Kind::Worksheet) return;
   if (copies_[sheet].size() <= col) copies_[sheet].resize(static_cast<size_t>(col) + 1);
-  if (!copies_[sheet][col]) copies_[sheet][col] = std::make_unique<Column>();
+  if (copies_[sheet][col]) return;
+  copies_[sheet][col] = std::make_unique<Column>();
+  unbuilt_.emplace_back(sheet, col);
 }
 
 void CalcCells::Put(uint16_t sheet, uint32_t row, uint16_t col, const Copied& cell) {
@@ -231,13 +286,13 @@ CalcCells::Copied CalcCells::FromValue(const Value& value, int64_t formula) {
   return cell;
 }
 
-void CalcCells::CopyRecord(uint16_t sheet, const Record& record) {
+void CalcCells::CopyRecord(uint16_t sheet, const Record& record, const std::vector<bool>& columns) {
   const uint8_t* data = record.data.data();
   const uint32_t row = U16(data);
   const uint16_t first = CellRecords::FirstColumn(record.data);
   const uint16_t last = CellRecords::LastColumn(record.type, record.data);
-  for (uint16_t col = first; col <= last; ++col) {
-    if (!CopyOf(sheet, col)) continue;
+  for (uint16_t col = first; col <= last && col < columns.size(); ++col) {
+    if (!columns[col]) continue;
     Copied cell;
     switch (record.type) {
       case kLabelSst:
@@ -262,25 +317,28 @@ void CalcCells::CopyRecord(uint16_t sheet, const Record& record) {
 }
 
 void CalcCells::BuildCopies() {
-  for (size_t s = 0; s < copies_.size(); ++s) {
-    const Worksheet& sheet = *parts_.sheets[s];
-    bool any = false;
-    for (const auto& column : copies_[s]) any = any || column;
-    if (!any) continue;
-    const uint16_t index = static_cast<uint16_t>(s);
+  std::sort(unbuilt_.begin(), unbuilt_.end());
+  for (size_t at = 0; at < unbuilt_.size();) {
+    const uint16_t index = unbuilt_[at].first;
+    std::vector<bool> columns(Biff::kMaxColumns, false);
+    for (; at < unbuilt_.size() && unbuilt_[at].first == index; ++at) columns[unbuilt_[at].second] = true;
+    const Worksheet& sheet = *parts_.sheets[index];
     for (const CellSpan& span : sheet.Spans()) {
       RecordCursor cursor(sheet.Stream(), span.begin);
       Record record;
       while (cursor.Position() < span.end && cursor.Next(record)) {
         if (CellRecords::IsCell(record.type) && CellRecords::IsWellFormed(record.type, record.data)) {
-          CopyRecord(index, record);
+          CopyRecord(index, record, columns);
         }
       }
     }
     for (const auto& [row, cells] : sheet.Written()) {
-      for (const auto& [col, cell] : cells) Refresh(index, row, col);
+      for (const auto& [col, cell] : cells) {
+        if (columns[col]) Refresh(index, row, col);
+      }
     }
   }
+  unbuilt_.clear();
 }
 
 void CalcCells::Refresh(uint16_t sheet, uint32_t row, uint16_t col) {

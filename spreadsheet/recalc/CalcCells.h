@@ -38,6 +38,7 @@ class CalcCells : public CellReader {
   const FormulaProgram* Name(uint32_t index) const;
   bool Summarize(const Area& area, AreaSummary& summary) override;
   bool CountMatching(const Area& area, const CellCriterion& criterion, double& filled, double& matching) override;
+  bool ReadArea(const Area& area, Matrix& m) override;
 
   void SetNames(std::vector<std::shared_ptr<const FormulaProgram>> names) { names_ = std::move(names); }
 
@@ -46,8 +47,10 @@ class CalcCells : public CellReader {
   void AddFormula(uint32_t id);
   void RemoveFormula(uint32_t id);
 
-  // Columns to keep dense copies of; BuildCopies reads them from the sheets.
+  // Columns to keep dense copies of; BuildCopies reads those not yet read
+  // from the sheets, one pass over each sheet's records.
   void KeepCopy(uint16_t sheet, uint16_t col);
+  bool HasCopy(uint16_t sheet, uint16_t col) const { return CopyOf(sheet, col) != nullptr; }
   void BuildCopies();
   // A cell's content changed (it is read again), or a formula's result did.
   void Refresh(uint16_t sheet, uint32_t row, uint16_t col);
@@ -64,7 +67,10 @@ class CalcCells : public CellReader {
   Value Read(const Copied& cell) const;
   void ReadInto(const Copied& cell, Value& out) const;
   Copied FromValue(const Value& value, int64_t formula);
-  void CopyRecord(uint16_t sheet, const Biff::Record& record);
+  void CopyRecord(uint16_t sheet, const Biff::Record& record, const std::vector<bool>& columns);
+  // A shared string as a text value, made once: reading a column of texts
+  // does not make a string per cell.
+  const QString& SharedText(uint32_t index) const;
   void Put(uint16_t sheet, uint32_t row, uint16_t col, const Copied& cell);
   static uint64_t Key(uint32_t row, uint16_t col) { return (static_cast<uint64_t>(row) << 16) | col; }
 
@@ -75,4 +81,7 @@ class CalcCells : public CellReader {
   std::vector<std::vector<std::unique_ptr<Column>>> copies_;        // by sheet, then column
   std::vector<QString> pool_;                                       // texts not in the shared strings
   std::unordered_map<QString, uint32_t> pooled_;
+  std::vector<std::pair<uint16_t, uint16_t>> unbuilt_;              // copies kept but not yet read
+  mutable std::vector<QString> sharedTexts_;
+  mutable std::vector<bool> sharedKnown_;
 };

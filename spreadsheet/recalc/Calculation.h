@@ -2,10 +2,13 @@
 // Keeps a workbook's formula results current. The results a file stores
 // are taken as current when it is opened, as the spreadsheet application
 // takes them from a file it calculated itself; opening costs nothing more.
-// The first change of a cell reads the formulas and what they depend on;
-// from then on every change recalculates the formulas that read the cell,
-// and the formulas that read those, in order, each once, and only where
-// something they read did change.
+// The first change of a cell reads the formulas and what they depend on.
+// From then on a change (a value, a formula put) marks the formulas that
+// read the cell as waiting; they are worked out when a formula cell is read
+// next (the sheets ask first, see PendingResults), when the workbook is
+// saved, or when Settle is called: the formulas that read the changed
+// cells, and the formulas that read those, in order, each once however
+// many changes came before, and only where something they read did change.
 //
 // Formulas outside what the evaluator handles (other functions, array
 // formulas, data tables, other workbooks) keep the result stored with them.
@@ -19,18 +22,29 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
-class Calculation {
+class RecalcEngine;
+
+class Calculation : public PendingResults {
  public:
   explicit Calculation(WorkbookParts& parts);
-  ~Calculation();
+  ~Calculation() override;
   Calculation(const Calculation&) = delete;
   Calculation& operator=(const Calculation&) = delete;
 
+  // Works out every formula that waits after a change.
+  void Settle() override;
+
   // The cells whose results changed since the last call (0-based).
   std::vector<CellPosition> TakeChangedResults();
+  // Called after a Settle that changed results, with those cells (which
+  // TakeChangedResults then no longer gives).
+  void SetResultListener(std::function<void(const std::vector<CellPosition>&)> listener) {
+    resultListener_ = std::move(listener);
+  }
 
   // Evaluates every formula, as for a file whose stored results are not to
   // be trusted.
@@ -47,10 +61,10 @@ class Calculation {
   size_t EvaluationCount() const;
 
  private:
-  class Engine;
-  Engine& Ready() const;
+  RecalcEngine& Ready() const;
   void CellChanged(uint16_t sheet, uint32_t row, uint16_t col);
 
   WorkbookParts& parts_;
-  mutable std::unique_ptr<Engine> engine_;  // made on first use
+  mutable std::unique_ptr<RecalcEngine> engine_;  // made on first use
+  std::function<void(const std::vector<CellPosition>&)> resultListener_;
 };

@@ -16,6 +16,8 @@ class DependencyIndex {
 
   // What target (a number the owner gives meaning to) reads the cells of area.
   void Add(uint32_t target, const Area& area);
+  // Every area target reads is forgotten (a formula written over).
+  void Remove(uint32_t target);
 
   // Calls visit(target) for every target that reads the cell; a target
   // may come more than once.
@@ -46,8 +48,14 @@ class DependencyIndex {
   static uint64_t Key(uint16_t sheet, uint32_t rowBlock, uint32_t colBlock) {
     return (static_cast<uint64_t>(sheet) << 32) | (static_cast<uint64_t>(rowBlock) << 8) | colBlock;
   }
+  static bool Large(const Area& area);
+  // Calls file(list) for every list the entry of area is filed in.
+  template <typename File>
+  void ForEachList(const Area& area, File file);
 
   std::vector<Entry> entries_;
+  std::vector<uint32_t> freeEntries_;  // of removed targets, to be used again
   std::unordered_map<uint64_t, std::vector<uint32_t>> buckets_;
   std::vector<std::vector<uint32_t>> large_;  // by sheet
+  std::unordered_map<uint32_t, std::vector<uint32_t>> entriesOf_;  // by target
 };

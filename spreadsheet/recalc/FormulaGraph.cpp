@@ -86,8 +86,19 @@ std::vector<RefSpec> FormulaGraph::References(const FormulaProgram& program) con
   return Coalesce(std::move(refs));
 }
 
+void FormulaGraph::RemoveFormula(uint32_t id) {
+  if (id < runMember_.size() && runMember_[id].first != kGone) {
+    const auto [run, row] = runMember_[id];
+    runs_[run].ids[row] = kGone;
+    runMember_[id] = {kGone, kGone};
+    return;
+  }
+  index_.Remove(id);
+}
+
 void FormulaGraph::CountReads(const Area& area, uint64_t times) {
   if (area.Rows() < kManyRows || area.Cols() > kNarrowArea) return;
+  readsGrew_ = true;
   for (uint32_t sheet = area.sheetFirst; sheet <= area.sheetLast && sheet < columnReads_.size(); ++sheet) {
     std::vector<uint64_t>& reads = columnReads_[sheet];
     if (reads.size() <= area.colLast) reads.resize(area.colLast + 1u);
@@ -137,6 +148,8 @@ bool FormulaGraph::AddRun(const std::vector<uint32_t>& ids) {
     runRefs_.push_back({index, ref});
     CountReads(first, ids.size());
   }
+  if (runMember_.size() < formulas_.size()) runMember_.resize(formulas_.size(), {kGone, kGone});
+  for (uint32_t row = 0; row < run.ids.size(); ++row) runMember_[run.ids[row]] = {index, row};
   runs_.push_back(std::move(run));
   return true;
 }

@@ -8,6 +8,7 @@
 #include "spreadsheet/recalc/CalcCells.h"
 #include "spreadsheet/recalc/DependencyIndex.h"
 
+#include <utility>
 #include <vector>
 
 class FormulaGraph {
@@ -28,16 +29,26 @@ class FormulaGraph {
       uint32_t first = 0;
       uint32_t last = 0;
       if (!RowsReading(run, entry.ref, sheet, row, col, first, last)) return;
-      for (uint32_t f = first; f <= last; ++f) visit(run.ids[f - run.firstRow]);
+      for (uint32_t f = first; f <= last; ++f) {
+        const uint32_t id = run.ids[f - run.firstRow];
+        if (id != kGone) visit(id);
+      }
     });
   }
+
+  // A formula put since the graph was made, and one written over.
+  void AddFormula(uint32_t id) { AddSingle(id); }
+  void RemoveFormula(uint32_t id);
 
   // Cells read by areas of many rows, summed by sheet and column: the
   // columns worth a dense copy.
   const std::vector<std::vector<uint64_t>>& ColumnReads() const { return columnReads_; }
+  // Whether ColumnReads grew since the last call.
+  bool TakeReadsGrew() { return std::exchange(readsGrew_, false); }
 
  private:
   static constexpr uint32_t kRunEntry = 0x80000000u;
+  static constexpr uint32_t kGone = UINT32_MAX;  // a run's member written over
 
   struct Run {
     uint16_t sheet = 0;
@@ -66,4 +77,6 @@ class FormulaGraph {
   std::vector<Run> runs_;
   std::vector<RunRef> runRefs_;
   std::vector<std::vector<uint64_t>> columnReads_;
+  std::vector<std::pair<uint32_t, uint32_t>> runMember_;  // by formula: its run and row in it, or kGone
+  bool readsGrew_ = false;
 };

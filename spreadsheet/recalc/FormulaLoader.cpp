@@ -10,8 +10,6 @@ using namespace Biff;
 
 namespace {
 
-constexpr uint16_t kOwnBookMarker = 0x0401;
-constexpr uint16_t kAddInMarker = 0x3A01;
 constexpr size_t kFormulaTokensAt = 22;  // FORMULA: after the result, flags, chain and length
 constexpr size_t kSharedTokensAt = 10;   // SHRFMLA: after the range, use count and length
 constexpr size_t kNameFixedSize = 14;
@@ -28,6 +26,7 @@ struct PendingCell {
   uint16_t col = 0;
   ByteView data;
   Value stored;
+  bool writtenOver = false;
 };
 
 class Loader {
@@ -39,6 +38,7 @@ class Loader {
  private:
   void ReadNames();
   void ReadSheet(uint16_t sheet);
+  void ReadWrittenFormulas(uint16_t sheet);
   void AddCell(uint16_t sheet, const PendingCell& cell, const std::map<std::pair<uint32_t, uint16_t>, SharedFormula>& shared,
                const std::map<std::pair<uint32_t, uint16_t>, const char*>& anchors);
   DecodedFormula Decode(char kind, const Bytes& tokens, ByteView extra);
@@ -144,6 +144,8 @@ void Loader::ReadSheet(uint16_t sheet) {
       const ByteView data = record.data;
       if ((record.type == kFormula || record.type == kFormulaOld) && CellRecords::IsWellFormed(record.type, data)) {
         cells.push_back({U16(data.data()), U16(data.data() + 2), data, StoredResult(data)});
+        // What was written there since replaces the formula.
+        if (ws.WrittenAt(cells.back().row, cells.back().col)) cells.back().writtenOver = true;
       } else if (record.type == kString && !cells.empty() && cells.back().stored.kind == Value::Kind::Text) {
         cells.back().stored = Value::Text(ReadUnicodeString16(data, 0));
       } else if (record.type == kShrFmla && data.size() >= kSharedTokensAt && !cells.empty()) {
@@ -155,7 +157,31 @@ void Loader::ReadSheet(uint16_t sheet) {
       }
     }
   }
-  for (const PendingCell& cell : cells) AddCell(sheet, cell, shared, anchors);
+  for (const PendingCell& cell : cells) {
+    if (!cell.writtenOver) AddCell(sheet, cell, shared, anchors);
+  }
+  ReadWrittenFormulas(sheet);
+}
+
+// Formulas written through the server, in the form a FORMULA record holds them.
+void Loader::ReadWrittenFormulas(uint16_t sheet) {
+  const Worksheet& ws = *parts_.sheets[sheet];
+  for (const auto& [row, cells] : ws.Written()) {
+    for (const auto& [col, written] : cells) {
+      if (written.kind != WrittenCell::Kind::Formula) continue;
+      const WrittenFormula& formula = *ws.WrittenFormulaAt(row, col);
+      FormulaCell cell;
+      cell.sheet = sheet;
+      cell.row = row;
+      cell.col = col;
+      cell.value = ToFormulaValue(formula.result);
+      const std::optional<Bytes> tokens = Ptg::RelativeForm(formula.tokens, {sheet, row, col});
+      const DecodedFormula decoded = tokens ? Decode('C', *tokens, formula.extra) : DecodedFormula{nullptr, QStringLiteral("damaged formula tokens")};
+      cell.program = decoded.program;
+      if (!cell.program) Keep(cell, decoded.outside);
+      out_.cells.push_back(std::move(cell));
+    }
+  }
 }
 
 void Loader::AddCell(uint16_t sheet, const PendingCell& pending,
@@ -165,7 +191,9 @@ void Loader::AddCell(uint16_t sheet, const PendingCell& pending,
   cell.sheet = sheet;
   cell.row = pending.row;
   cell.col = pending.col;
-  cell.value = pending.stored;
+  // A result worked out since the file was read is the current one.
+  const CellValue* current = parts_.sheets[sheet]->FormulaResult(pending.row, pending.col);
+  cell.value = current ? ToFormulaValue(*current) : pending.stored;
   const ByteView data = pending.data;
   const size_t length = U16(data.data() + 20);
   const CellPosition at{sheet, cell.row, cell.col};
@@ -210,31 +238,24 @@ void Loader::AddCell(uint16_t sheet, const PendingCell& pending,
 
 FormulaEnvironment ReadEnvironment(const WorkbookParts& parts) {
   using Book = FormulaEnvironment::SheetRun::Book;
+  const WorkbookLinks& links = parts.links;
   FormulaEnvironment env;
-  std::vector<Book> books;
-  RecordCursor cursor(ByteView(parts.stream), 0);
-  Record record;
-  while (cursor.Position() < parts.globals.end && cursor.Next(record)) {
-    if (record.type == kSupBook) {
-      const uint16_t marker = record.data.size() >= 4 ? U16(record.data.data() + 2) : 0;
-      books.push_back(marker == kOwnBookMarker ? Book::Own : marker == kAddInMarker ? Book::AddIn : Book::Other);
-    } else if (record.type == kExternSheet && env.externSheets.empty() && record.data.size() >= 2) {
-      const size_t count = std::min<size_t>(U16(record.data.data()), (record.data.size() - 2) / 6);
-      for (size_t i = 0; i < count; ++i) {
-        const uint8_t* xti = record.data.data() + 2 + 6 * i;
-        FormulaEnvironment::SheetRun run;
-        const uint16_t book = U16(xti);
-        run.book = book < books.size() ? books[book] : Book::Other;
-        const int16_t first = static_cast<int16_t>(U16(xti + 2));
-        const int16_t last = static_cast<int16_t>(U16(xti + 4));
-        if (first >= 0 && last >= 0) {
-          run.first = first;
-          run.last = last;
-        }
-        env.externSheets.push_back(run);
+  for (const ExternSheet& entry : links.sheets) {
+    FormulaEnvironment::SheetRun run;
+    if (entry.book < links.books.size()) {
+      switch (links.books[entry.book].kind) {
+        case SupBook::Kind::Own: run.book = Book::Own; break;
+        case SupBook::Kind::AddIn: run.book = Book::AddIn; break;
+        default: run.book = Book::Other; break;
       }
     }
+    if (entry.first >= 0 && entry.last >= 0) {
+      run.first = entry.first;
+      run.last = entry.last;
+    }
+    env.externSheets.push_back(run);
   }
+  env.nameCount = static_cast<uint32_t>(links.names.size());
   return env;
 }
 

@@ -1,15 +1,11 @@
 #include "spreadsheet/server/ServerObjects.h"
 
-#include "automation/CellEntry.h"
 #include "automation/DispatchHelpers.h"
-#include "spreadsheet/formula/FormulaProgram.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace {
-
-constexpr int kMaxCellText = 32767;
 
 class WorkbooksObject : public IDispatchObject {
  public:
@@ -128,7 +124,7 @@ class SheetsObject : public IDispatchObject {
   SheetsObject(SessionRef session, EntryRef entry) : session_(std::move(session)), entry_(std::move(entry)) {}
 
   OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
-    static const MemberTable members{"Item", "Count"};
+    static const MemberTable members{"Item", "Count", "Add"};
     const int id = members.Find(member);
     if (id < 0) Dispatch::UnknownMember(QStringLiteral("Sheets"), member);
     if (kind == CallKind::Put) Dispatch::WrongCallKind(QStringLiteral("Sheets"), member);
@@ -136,158 +132,43 @@ class SheetsObject : public IDispatchObject {
       Dispatch::ExpectArgs(member, args, 0);
       return ServerObjects::Live(*session_, *entry_).SheetCount();
     }
+    if (id == 2) return Add(member, args);
     Dispatch::ExpectArgs(member, args, 1);
     return ServerObjects::SheetItem(session_, entry_, member, args[0]);
   }
 
  private:
-  SessionRef session_;
-  EntryRef entry_;
-};
-
-class RangeObject : public IDispatchObject {
- public:
-  RangeObject(SessionRef session, EntryRef entry, int sheet, uint32_t row, uint32_t col)
-      : session_(std::move(session)), entry_(std::move(entry)), sheet_(sheet), row_(row), col_(col) {}
-
-  OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
-    static const MemberTable members{"Value", "Value2", "Row", "Column", "Text"};
-    const int id = members.Find(member);
-    if (id < 0) Dispatch::UnknownMember(QStringLiteral("Range"), member);
-    if (kind == CallKind::Put && id > 1) Dispatch::WrongCallKind(QStringLiteral("Range"), member);
+  // Add([Before], [After], [Count], [Type]): one new worksheet before the
+  // sheet Before or after the sheet After; with neither, before the active
+  // sheet, which here is the first. The new sheet comes back.
+  OleVariant Add(const QString& member, const std::vector<OleVariant>& args) {
+    Dispatch::ExpectArgs(member, args, 0, 4);
     ::Workbook& book = ServerObjects::Live(*session_, *entry_);
-    Worksheet& sheet = book.Sheet(sheet_);
-    if (id == 2) return static_cast<int32_t>(row_ + 1);
-    if (id == 3) return static_cast<int32_t>(col_ + 1);
-    if (kind == CallKind::Put && id <= 1) {
-      Dispatch::ExpectArgs(member, args, 1);
-      Write(book, sheet, member, args[0]);
-      return {};
+    const auto given = [&args](size_t i) { return i < args.size() && !args[i].IsEmpty(); };
+    if (given(0) && given(1)) throw EOleError(QStringLiteral("Add: give Before or After, not both"));
+    if (given(2) && Dispatch::IntArg(member, args, 2) != 1) {
+      throw EOleError(QStringLiteral("Add: this server adds one sheet at a time (Count must be 1)"));
     }
-    Dispatch::ExpectArgs(member, args, 0);
-    const CellValue value = sheet.Cell(row_, col_);
-    switch (value.type) {
-      case CellValue::Type::Empty: return {};
-      case CellValue::Type::Number: return id == 4 ? OleVariant(OleVariant(value.number).ToText()) : OleVariant(value.number);
-      case CellValue::Type::Boolean: return id == 4 ? OleVariant(value.boolean ? "TRUE" : "FALSE") : OleVariant(value.boolean);
-      case CellValue::Type::Text:
-      case CellValue::Type::Error: return value.text;
+    constexpr int32_t kWorksheetType = -4167;
+    if (given(3) && Dispatch::IntArg(member, args, 3) != kWorksheetType) {
+      throw EOleError(QStringLiteral("Add: this server adds worksheets only (Type must be -4167)"));
     }
-    return {};
-  }
-
- private:
-  void Write(::Workbook& book, Worksheet& sheet, const QString& member, const OleVariant& value) {
-    switch (value.kind()) {
-      case OleVariant::Kind::Empty:
-        sheet.Clear(row_, col_);
-        break;
-      case OleVariant::Kind::Boolean:
-        sheet.SetBoolean(row_, col_, value.ToBool());
-        break;
-      case OleVariant::Kind::Integer:
-      case OleVariant::Kind::Double:
-        sheet.SetNumber(row_, col_, value.ToDouble());
-        break;
-      case OleVariant::Kind::Text: {
-        const QString text = value.ToText();
-        if (text.size() > kMaxCellText) {
-          throw EOleError(QStringLiteral("%1: a cell holds at most %2 characters, got %3")
-                              .arg(member).arg(kMaxCellText).arg(text.size()));
-        }
-        // An empty text empties the cell; a text that reads as a number
-        // is stored as that number (CellEntry says which); any other stays text.
-        if (text.isEmpty()) {
-          sheet.Clear(row_, col_);
-        } else if (const std::optional<double> number = NumberFromEntry(text)) {
-          sheet.SetNumber(row_, col_, *number);
-        } else {
-          sheet.SetText(row_, col_, text);
-        }
-        break;
+    int position = 0;
+    for (size_t i = 0; i < 2; ++i) {
+      if (!given(i)) continue;
+      const Worksheet* anchor = ServerObjects::SheetOf(args[i], *entry_);
+      if (!anchor) {
+        throw EOleError(QStringLiteral("Add: %1 must be a sheet of this workbook").arg(i == 0 ? "Before" : "After"));
       }
-      case OleVariant::Kind::Object:
-        throw EOleError(QStringLiteral("Type mismatch: %1 cannot hold an object").arg(member));
+      position = ServerObjects::SheetIndex(book, anchor) + static_cast<int>(i);
     }
-    book.MarkDirty();
-    session_->NotifyCellWritten(*entry_, sheet_, row_, col_);
-    for (const CellPosition& changed : book.TakeChangedResults()) {
-      session_->NotifyResultChanged(*entry_, changed.sheet, changed.row, changed.col);
-    }
+    book.AddSheet(position);
+    session_->NotifySheetsChanged(*entry_);
+    return ServerObjects::Sheet(session_, entry_, &book.Sheet(position));
   }
 
   SessionRef session_;
   EntryRef entry_;
-  int sheet_;
-  uint32_t row_;
-  uint32_t col_;
-};
-
-class SheetObject : public IDispatchObject {
- public:
-  SheetObject(SessionRef session, EntryRef entry, int index)
-      : session_(std::move(session)), entry_(std::move(entry)), index_(index) {}
-
-  OleVariant Invoke(const QString& member, CallKind kind, const std::vector<OleVariant>& args) override {
-    static const MemberTable members{"Cells", "Protect", "Unprotect", "ProtectionMode",
-                                     "ProtectContents", "Name", "Index"};
-    const int id = members.Find(member);
-    if (id < 0) Dispatch::UnknownMember(QStringLiteral("Worksheet"), member);
-    if (kind == CallKind::Put) Dispatch::WrongCallKind(QStringLiteral("Worksheet"), member);
-    ::Workbook& book = ServerObjects::Live(*session_, *entry_);
-    Worksheet& sheet = book.Sheet(index_);
-    switch (id) {
-      case 0: return Cells(sheet, member, args);
-      case 1:
-        // A password would have to be kept in the file; none is taken rather
-        // than one silently ignored.
-        if (!args.empty()) throw EOleError(QStringLiteral("Protect takes no password or options here"));
-        SetProtection(book, sheet, true);
-        return {};
-      case 2:
-        Dispatch::ExpectArgs(member, args, 0, 1);
-        SetProtection(book, sheet, false);
-        return {};
-      case 3:
-      case 4:
-        Dispatch::ExpectArgs(member, args, 0);
-        return sheet.Protected();
-      case 5:
-        Dispatch::ExpectArgs(member, args, 0);
-        return sheet.Name();
-      default:
-        Dispatch::ExpectArgs(member, args, 0);
-        return index_ + 1;
-    }
-  }
-
- private:
-  OleVariant Cells(Worksheet& sheet, const QString& member, const std::vector<OleVariant>& args) {
-    Dispatch::ExpectArgs(member, args, 2);
-    if (sheet.SheetKind() != Worksheet::Kind::Worksheet) {
-      throw EOleError(QStringLiteral("Cells: sheet \"%1\" is not a worksheet").arg(sheet.Name()));
-    }
-    const int32_t row = Dispatch::IntArg(member, args, 0);
-    const int32_t col = Dispatch::IntArg(member, args, 1);
-    if (row < 1 || row > static_cast<int32_t>(Biff::kMaxRows)) {
-      throw EOleError(QStringLiteral("Cells: row %1 is outside the sheet (1 to %2)").arg(row).arg(Biff::kMaxRows));
-    }
-    if (col < 1 || col > static_cast<int32_t>(Biff::kMaxColumns)) {
-      throw EOleError(QStringLiteral("Cells: column %1 is outside the sheet (1 to %2)").arg(col).arg(Biff::kMaxColumns));
-    }
-    return OleVariant(std::shared_ptr<IDispatchObject>(std::make_shared<RangeObject>(
-        session_, entry_, index_, static_cast<uint32_t>(row - 1), static_cast<uint32_t>(col - 1))));
-  }
-
-  void SetProtection(::Workbook& book, Worksheet& sheet, bool on) {
-    if (sheet.Protected() == on) return;
-    sheet.SetProtected(on);
-    book.MarkDirty();
-  }
-
-  SessionRef session_;
-  EntryRef entry_;
-  int index_;
 };
 
 }  // namespace
@@ -314,12 +195,12 @@ std::shared_ptr<IDispatchObject> Sheets(SessionRef session, EntryRef entry) {
 
 std::shared_ptr<IDispatchObject> SheetItem(SessionRef session, EntryRef entry, const QString& member,
                                            const OleVariant& which) {
-  const ::Workbook& book = Live(*session, *entry);
+  ::Workbook& book = Live(*session, *entry);
   if (which.kind() == OleVariant::Kind::Text) {
     const QString name = which.ToText();
     for (int i = 0; i < book.SheetCount(); ++i) {
       if (book.Sheet(i).Name().compare(name, Qt::CaseInsensitive) == 0) {
-        return std::make_shared<SheetObject>(std::move(session), std::move(entry), i);
+        return Sheet(std::move(session), std::move(entry), &book.Sheet(i));
       }
     }
     bool isNumber = false;
@@ -332,7 +213,13 @@ std::shared_ptr<IDispatchObject> SheetItem(SessionRef session, EntryRef entry, c
                         .arg(index)
                         .arg(book.SheetCount()));
   }
-  return std::make_shared<SheetObject>(std::move(session), std::move(entry), index - 1);
+  return Sheet(std::move(session), std::move(entry), &book.Sheet(index - 1));
+}
+
+int SheetIndex(const ::Workbook& book, const Worksheet* sheet) {
+  const int index = book.IndexOf(sheet);
+  if (index < 0) throw EOleError(QStringLiteral("The sheet is no longer in its workbook"));
+  return index;
 }
 
 }  // namespace ServerObjects

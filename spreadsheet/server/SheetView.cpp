@@ -7,8 +7,11 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QHeaderView>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -50,13 +53,14 @@ class ViewFrontEnd : public ServerFrontEnd {
 
 void InstallSheetView() { SetServerFrontEnd(std::make_shared<ViewFrontEnd>()); }
 
-SheetModel::SheetModel(SpreadsheetSession& session, QObject* parent) : QAbstractTableModel(parent), session_(session) {
+SheetModel::SheetModel(SpreadsheetSession& session, int sheet, QObject* parent)
+    : QAbstractTableModel(parent), session_(session), sheet_(sheet) {
   Reload();
 }
 
 const Worksheet* SheetModel::Sheet() const {
   const Workbook* book = session_.ActiveWorkbook();
-  return book && book->SheetCount() > 0 ? &book->Sheet(0) : nullptr;
+  return book && sheet_ < book->SheetCount() ? &book->Sheet(sheet_) : nullptr;
 }
 
 void SheetModel::Reload() {
@@ -120,18 +124,61 @@ SheetWindow::SheetWindow(SpreadsheetSession& session)
   // Rows arrive while the operator works in the main window: never take the focus.
   setAttribute(Qt::WA_ShowWithoutActivating);
   setFocusPolicy(Qt::NoFocus);
-  model_ = new SheetModel(session, this);
-  grid_ = new QTableView(this);
-  grid_->setModel(model_);
-  grid_->setFocusPolicy(Qt::NoFocus);
-  grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 4);
-  grid_->horizontalHeader()->setDefaultSectionSize(72);
+  tabs_ = new QTabWidget(this);
+  tabs_->setTabPosition(QTabWidget::South);
+  tabs_->setDocumentMode(true);
+  tabs_->setFocusPolicy(Qt::NoFocus);
+  tabs_->tabBar()->setFocusPolicy(Qt::NoFocus);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(grid_);
+  layout->addWidget(tabs_);
   resize(720, 420);
+  MakeTabs(false);
   UpdateTitle();
+  connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+    const Workbook* book = session_.ActiveWorkbook();
+    shownSheet_ = book && index >= 0 && index < book->SheetCount() ? &book->Sheet(index) : nullptr;
+  });
+}
+
+QTableView* SheetWindow::MakeGrid(int sheet) {
+  auto* model = new SheetModel(session_, sheet, this);
+  auto* grid = new QTableView(tabs_);
+  grid->setModel(model);
+  grid->setFocusPolicy(Qt::NoFocus);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
+  grid->horizontalHeader()->setDefaultSectionSize(72);
+  models_.push_back(model);
+  grids_.push_back(grid);
+  return grid;
+}
+
+void SheetWindow::MakeTabs(bool keepShown) {
+  const Workbook* book = session_.ActiveWorkbook();
+  // The sheet, not its place: a sheet put before it moves it.
+  const Worksheet* shownSheet = keepShown ? shownSheet_ : nullptr;
+  const QSignalBlocker quiet(tabs_);
+  tabs_->clear();
+  for (QTableView* grid : grids_) grid->deleteLater();
+  for (SheetModel* model : models_) model->deleteLater();
+  grids_.clear();
+  models_.clear();
+  const int count = book ? book->SheetCount() : 1;
+  int select = 0;
+  for (int i = 0; i < count; ++i) {
+    QTableView* grid = MakeGrid(i);
+    tabs_->addTab(grid, book ? book->Sheet(i).Name() : QStringLiteral("Sheet1"));
+    if (book && &book->Sheet(i) == shownSheet) select = i;
+  }
+  tabs_->setCurrentIndex(select);
+  shownSheet_ = book ? &book->Sheet(select) : nullptr;
+}
+
+QTableView* SheetWindow::Grid() const { return Grid(tabs_->currentIndex()); }
+
+QTableView* SheetWindow::Grid(int sheet) const {
+  return sheet >= 0 && static_cast<size_t>(sheet) < grids_.size() ? grids_[static_cast<size_t>(sheet)] : nullptr;
 }
 
 SheetWindow::~SheetWindow() = default;
@@ -164,23 +211,41 @@ bool SheetWindow::event(QEvent* event) {
 }
 
 void SheetWindow::ActiveWorkbookChanged() {
-  model_->Reload();
+  MakeTabs(false);
   UpdateTitle();
   const Workbook* book = session_.ActiveWorkbook();
-  if (book && book->SheetCount() > 0 && book->Sheet(0).RowExtent() > 0) {
-    grid_->scrollTo(model_->index(static_cast<int>(book->Sheet(0).RowExtent()) - 1, 0));
+  if (!book) return;
+  for (int i = 0; i < book->SheetCount(); ++i) {
+    if (book->Sheet(i).RowExtent() > 0) {
+      grids_[static_cast<size_t>(i)]->scrollTo(models_[static_cast<size_t>(i)]->index(static_cast<int>(book->Sheet(i).RowExtent()) - 1, 0));
+    }
   }
 }
 
-void SheetWindow::CellWritten(uint32_t row, uint32_t col) {
-  model_->CellWritten(row, col);
+void SheetWindow::SheetsChanged() {
+  const Workbook* book = session_.ActiveWorkbook();
+  if (book && book->SheetCount() == tabs_->count()) {
+    // Renamed: the tabs keep their grids.
+    for (int i = 0; i < book->SheetCount(); ++i) tabs_->setTabText(i, book->Sheet(i).Name());
+    return;
+  }
+  MakeTabs(true);
+}
+
+void SheetWindow::CellWritten(int sheet, uint32_t row, uint32_t col) {
+  if (sheet < 0 || static_cast<size_t>(sheet) >= models_.size()) return;
+  SheetModel* model = models_[static_cast<size_t>(sheet)];
+  QTableView* grid = grids_[static_cast<size_t>(sheet)];
+  model->CellWritten(row, col);
   // Keep the newest row in view; leave the horizontal position alone.
-  const int left = std::max(0, grid_->columnAt(0));
-  grid_->scrollTo(model_->index(static_cast<int>(row), left), QAbstractItemView::EnsureVisible);
+  const int left = std::max(0, grid->columnAt(0));
+  grid->scrollTo(model->index(static_cast<int>(row), left), QAbstractItemView::EnsureVisible);
 }
 
 // Unlike a written row, a result changing elsewhere does not move the view.
-void SheetWindow::ResultChanged(uint32_t row, uint32_t col) { model_->ResultChanged(row, col); }
+void SheetWindow::ResultChanged(int sheet, uint32_t row, uint32_t col) {
+  if (sheet >= 0 && static_cast<size_t>(sheet) < models_.size()) models_[static_cast<size_t>(sheet)]->ResultChanged(row, col);
+}
 
 void SheetWindow::UpdateTitle() {
   const Workbook* book = session_.ActiveWorkbook();

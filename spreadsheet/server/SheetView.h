@@ -1,9 +1,10 @@
 #pragma once
-// The spreadsheet server's window: the active workbook's first sheet as a
-// grid that follows the cells as they are written, keeping the newest row
-// in view without ever taking the focus from the window the user works in.
-// Also answers the server's questions (save changes at the end?) through
-// the application's message boxes.
+// The spreadsheet server's window: every sheet of the active workbook as a
+// tab (the first sheet first and shown first), each a grid that follows its
+// cells as they are written and as formula results change, keeping the
+// newest row in view, without ever taking the focus from the window the
+// user works in. Also answers the server's questions (save changes at the
+// end?) through the application's message boxes.
 
 #include "spreadsheet/server/SpreadsheetServer.h"
 
@@ -11,15 +12,19 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <vector>
+
+class QTabWidget;
 class QTableView;
 
 // Makes the server show its window and ask its questions. Call once at
 // start-up, after RegisterSpreadsheetServer.
 void InstallSheetView();
 
+// One sheet of the active workbook, by its place in the order.
 class SheetModel : public QAbstractTableModel {
  public:
-  explicit SheetModel(SpreadsheetSession& session, QObject* parent = nullptr);
+  SheetModel(SpreadsheetSession& session, int sheet, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -38,6 +43,7 @@ class SheetModel : public QAbstractTableModel {
   void Grow(int rows, int cols);
 
   SpreadsheetSession& session_;
+  int sheet_;
   int rows_ = 0;
   int cols_ = 0;
 };
@@ -49,20 +55,30 @@ class SheetWindow : public QWidget, public ServerWindow {
 
   void SetShown(bool shown) override;
   void ActiveWorkbookChanged() override;
-  void CellWritten(uint32_t row, uint32_t col) override;
-  void ResultChanged(uint32_t row, uint32_t col) override;
+  void SheetsChanged() override;
+  void CellWritten(int sheet, uint32_t row, uint32_t col) override;
+  void ResultChanged(int sheet, uint32_t row, uint32_t col) override;
 
-  QTableView* Grid() const { return grid_; }
+  // The grid of the tab shown, and of each sheet.
+  QTableView* Grid() const;
+  QTableView* Grid(int sheet) const;
+  QTabWidget* Tabs() const { return tabs_; }
 
  protected:
   bool event(QEvent* event) override;
 
  private:
   void UpdateTitle();
+  // One tab per sheet, made anew; keepShown: the tab of the sheet shown
+  // stays shown (else the first).
+  void MakeTabs(bool keepShown);
+  QTableView* MakeGrid(int sheet);
 
   SpreadsheetSession& session_;
-  SheetModel* model_;
-  QTableView* grid_;
+  QTabWidget* tabs_;
+  std::vector<SheetModel*> models_;
+  std::vector<QTableView*> grids_;
+  const Worksheet* shownSheet_ = nullptr;  // the sheet of the tab shown
   // The window that was active when this one was shown. Platforms that
   // activate every new window anyway get the activation handed back.
   QPointer<QWidget> giveActivationBackTo_;

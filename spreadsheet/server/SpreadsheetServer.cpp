@@ -2,9 +2,12 @@
 
 #include "automation/ComObj.h"
 #include "automation/DispatchHelpers.h"
+#include "spreadsheet/formula/FormulaProgram.h"
 #include "spreadsheet/server/ServerObjects.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -130,6 +133,12 @@ Workbook* SpreadsheetSession::ActiveWorkbook() const {
 std::shared_ptr<SpreadsheetSession::Entry> SpreadsheetSession::Add(std::unique_ptr<Workbook> book) {
   auto entry = std::make_shared<Entry>();
   entry->book = std::move(book);
+  // Results worked out, whoever asked for them, reach the window. The
+  // workbook lives in the entry, so the entry outlives the listener.
+  Entry* raw = entry.get();
+  entry->book->SetResultListener([this, raw](const std::vector<CellPosition>& changed) {
+    for (const CellPosition& at : changed) NotifyResultChanged(*raw, at.sheet, at.row, at.col);
+  });
   entries_.push_back(entry);
   Activate(*entry);
   return entry;
@@ -177,11 +186,29 @@ void SpreadsheetSession::ThrowIfEnded() const {
 }
 
 void SpreadsheetSession::NotifyCellWritten(const Entry& entry, int sheet, uint32_t row, uint32_t col) {
-  if (window_ && sheet == 0 && ActiveEntry().get() == &entry) window_->CellWritten(row, col);
+  if (!window_ || ActiveEntry().get() != &entry) return;
+  window_->CellWritten(sheet, row, col);
+  ScheduleSettle();
 }
 
 void SpreadsheetSession::NotifyResultChanged(const Entry& entry, int sheet, uint32_t row, uint32_t col) {
-  if (window_ && sheet == 0 && ActiveEntry().get() == &entry) window_->ResultChanged(row, col);
+  if (window_ && ActiveEntry().get() == &entry) window_->ResultChanged(sheet, row, col);
+}
+
+void SpreadsheetSession::NotifySheetsChanged(const Entry& entry) {
+  if (window_ && ActiveEntry().get() == &entry) window_->SheetsChanged();
+}
+
+// The 66 writes of a row come one after the other within one turn of the
+// event loop; the window's formulas are worked out once after them.
+void SpreadsheetSession::ScheduleSettle() {
+  if (settleScheduled_ || !QCoreApplication::instance()) return;
+  settleScheduled_ = true;
+  QTimer::singleShot(0, [this, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.expired()) return;
+    settleScheduled_ = false;
+    if (Workbook* book = ActiveWorkbook()) book->Settle();
+  });
 }
 
 void SpreadsheetSession::NotifyWorkbookChanged(const Entry& entry) {

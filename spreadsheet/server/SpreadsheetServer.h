@@ -11,14 +11,19 @@
 //                (collection, or Sheets(i) of the active workbook), Save, Quit, Name
 //   workbooks:   Add, Open(path, ...), Count, Item(i)
 //   workbook:    SaveAs(path), Save, Sheets / Worksheets, Name, FullName, Saved, Close([save])
-//   sheets:      Item(i or name), Count
-//   sheet:       Cells(row, col), Protect, Unprotect, ProtectionMode, ProtectContents, Name, Index
-//   cell:        Value / Value2 (get/put), Row, Column, Text
+//   sheets:      Item(i or name), Count, Add([Before], [After], [Count], [Type])
+//   sheet:       Cells(row, col), Protect, Unprotect, ProtectionMode, ProtectContents,
+//                Name (get/put), Index
+//   cell:        Value / Value2 (get/put), Formula (get/put), Row, Column, Text
 // A Value put of text that reads as a number stores the number (the rule is
-// in CellEntry.h); a Value get gives a number cell's number (whose text is
-// its plain decimal form, "6"), a text, a boolean, or for an error value
-// its name as text ("#N/A"). A formula cell gives its current result:
-// formulas are recalculated after every write (see Calculation.h).
+// in CellEntry.h), and any other text as text, "=" in front or not; a Value
+// get gives a number cell's number (whose text is its plain decimal form,
+// "6"), a text, a boolean, or for an error value its name as text ("#N/A").
+// A formula cell gives its current result: formulas are recalculated after
+// writes (see Calculation.h). A Formula put of text that starts with "="
+// stores a formula in the application's English syntax (see
+// FormulaParser.h), any other put is a Value put; a Formula get gives the
+// formula's text, or the value as text for a cell without one.
 // Writes through these calls are accepted on a protected sheet, as with
 // protection for the user interface only: protection guards the file for its
 // users, never a row the application writes.
@@ -41,10 +46,12 @@ class ServerWindow {
   virtual void SetShown(bool shown) = 0;
   // The active workbook changed, was renamed, or a different one became active.
   virtual void ActiveWorkbookChanged() = 0;
-  // A cell of the active workbook's first sheet was written (0-based).
-  virtual void CellWritten(uint32_t row, uint32_t col) = 0;
-  // A formula's result on that sheet changed because of a write elsewhere.
-  virtual void ResultChanged(uint32_t row, uint32_t col) = 0;
+  // A sheet of the active workbook was added or renamed.
+  virtual void SheetsChanged() = 0;
+  // A cell of a sheet of the active workbook was written (all 0-based).
+  virtual void CellWritten(int sheet, uint32_t row, uint32_t col) = 0;
+  // A formula's result there changed because of a write elsewhere.
+  virtual void ResultChanged(int sheet, uint32_t row, uint32_t col) = 0;
 };
 
 enum class SaveChoice { Save, DontSave };
@@ -97,9 +104,12 @@ class SpreadsheetSession {
   void SetVisible(bool visible);
   void Quit();
   void ThrowIfEnded() const;
+  // A write: the window shows it, and the results it changes are worked
+  // out at the next turn of the event loop (or when read, whichever first).
   void NotifyCellWritten(const Entry& entry, int sheet, uint32_t row, uint32_t col);
   void NotifyResultChanged(const Entry& entry, int sheet, uint32_t row, uint32_t col);
   void NotifyWorkbookChanged(const Entry& entry);
+  void NotifySheetsChanged(const Entry& entry);
   int NextUntitledNumber() { return ++untitledCount_; }
   // Before absolutePath is read: other live sessions holding it with unsaved
   // changes ask whether to save them now.
@@ -109,12 +119,15 @@ class SpreadsheetSession {
 
  private:
   void SaveBeforeEnd(Workbook& book);
+  void ScheduleSettle();
 
   std::vector<std::shared_ptr<Entry>> entries_;
   std::weak_ptr<Entry> active_;
   std::unique_ptr<ServerWindow> window_;
   bool visible_ = false;
   bool ended_ = false;
+  bool settleScheduled_ = false;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // what a scheduled settle checks first
   int untitledCount_ = 0;
 };
 

@@ -3,6 +3,8 @@
 #include "spreadsheet/encryption/SecretMemory.h"
 #include "spreadsheet/encryption/WorkbookEncryption.h"
 #include "spreadsheet/recalc/Calculation.h"
+#include "spreadsheet/server/FormulaCells.h"
+#include "spreadsheet/server/SheetList.h"
 #include "spreadsheet/xls/AtomicFile.h"
 #include "spreadsheet/xls/BlankWorkbook.h"
 #include "spreadsheet/xls/XlsWriter.h"
@@ -62,8 +64,8 @@ std::unique_ptr<Workbook> Workbook::FromParts(std::unique_ptr<WorkbookParts> par
     throw WorkbookError(QStringLiteral("Cannot open \"%1\": the workbook has no sheets.").arg(displayName));
   }
   std::unique_ptr<Workbook> book(new Workbook);
-  book->calc_ = std::make_unique<Calculation>(*parts);
   book->parts_ = std::move(parts);
+  book->StartCalculation();
   book->encryption_ = std::move(encryption);
   book->document_ = std::move(document);
   return book;
@@ -135,7 +137,57 @@ bool Workbook::NeedsRecalculationOnLoad() const {
 
 std::vector<CellPosition> Workbook::TakeChangedResults() { return calc_->TakeChangedResults(); }
 
+void Workbook::StartCalculation() {
+  calc_ = std::make_unique<Calculation>(*parts_);
+  calc_->SetResultListener(resultListener_);
+}
+
+void Workbook::Settle() { calc_->Settle(); }
+
+void Workbook::SetResultListener(std::function<void(const std::vector<CellPosition>&)> listener) {
+  resultListener_ = std::move(listener);
+  calc_->SetResultListener(resultListener_);
+}
+
+int Workbook::IndexOf(const Worksheet* sheet) const {
+  for (size_t i = 0; i < parts_->sheets.size(); ++i) {
+    if (parts_->sheets[i].get() == sheet) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void Workbook::AddSheet(int position) {
+  // The calculation knows the sheets by number: it is made anew for the
+  // new order, from results worked out first.
+  calc_->Settle();
+  calc_.reset();
+  SheetList::Insert(*parts_, position, SheetList::NewName(*parts_));
+  StartCalculation();
+  dirty_ = true;
+}
+
+QString Workbook::SheetNameProblem(int index, const QString& name) const {
+  return SheetList::NameProblem(*parts_, index, name);
+}
+
+void Workbook::RenameSheet(int index, const QString& name) {
+  Worksheet& sheet = Sheet(index);
+  if (sheet.Name() == name) return;
+  sheet.SetName(name);
+  dirty_ = true;
+}
+
+void Workbook::PutFormula(int sheet, uint32_t row, uint32_t col, const QString& text) {
+  FormulaCells::Put(*parts_, sheet, row, col, text);
+  dirty_ = true;
+}
+
+QString Workbook::FormulaText(int sheet, uint32_t row, uint32_t col) const {
+  return FormulaCells::Text(*parts_, sheet, row, col);
+}
+
 void Workbook::WriteStoredStream(Biff::ByteSink& sink) {
+  calc_->Settle();
   parts_->recalculateOnLoad = NeedsRecalculationOnLoad();
   if (!encryption_) {
     WriteWorkbookStream(*parts_, sink);

@@ -56,6 +56,22 @@ class Workbook {
   int SheetCount() const { return static_cast<int>(parts_->sheets.size()); }
   Worksheet& Sheet(int index) { return *parts_->sheets.at(static_cast<size_t>(index)); }
   const Worksheet& Sheet(int index) const { return *parts_->sheets.at(static_cast<size_t>(index)); }
+  // Where the sheet is in the order now, or -1 when it is not this workbook's.
+  int IndexOf(const Worksheet* sheet) const;
+
+  // A new empty worksheet at position (0 .. SheetCount()), named "Sheet<n>"
+  // as the application names it. The sheets after it move up one.
+  void AddSheet(int position);
+  // Why name cannot be sheet index's name, or empty when it can.
+  QString SheetNameProblem(int index, const QString& name) const;
+  // A name SheetNameProblem has nothing against. Formulas that refer to the
+  // sheet show the new name.
+  void RenameSheet(int index, const QString& name);
+
+  // Formula text in a cell (see FormulaCells.h): put throws
+  // FormulaCellError and leaves the cell as it was.
+  void PutFormula(int sheet, uint32_t row, uint32_t col, const QString& text);
+  QString FormulaText(int sheet, uint32_t row, uint32_t col) const;
 
   // Unsaved changes. Set by every change made through the server.
   bool Dirty() const { return dirty_; }
@@ -86,6 +102,11 @@ class Workbook {
   const Calculation& Formulas() const { return *calc_; }
   // The formula cells whose results changed since the last call.
   std::vector<CellPosition> TakeChangedResults();
+  // Works out the formulas that wait after changes (reads of formula cells
+  // and saves do it themselves); the listener hears of the results that
+  // changed.
+  void Settle();
+  void SetResultListener(std::function<void(const std::vector<CellPosition>&)> listener);
 
  private:
   Workbook() = default;
@@ -93,10 +114,12 @@ class Workbook {
   static std::unique_ptr<Workbook> FromParts(std::unique_ptr<WorkbookParts> parts, CompoundDocument document,
                                             const QString& displayName, const PasswordSource& askPassword);
   bool OtherStreamsArePlain() const;
+  void StartCalculation();
 
   std::unique_ptr<WorkbookParts> parts_;
   std::unique_ptr<Calculation> calc_;  // refers into parts_
   std::unique_ptr<WorkbookEncryption> encryption_;
+  std::function<void(const std::vector<CellPosition>&)> resultListener_;
   CompoundDocument document_;
   QString path_;
   bool dirty_ = false;

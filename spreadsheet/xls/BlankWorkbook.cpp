@@ -12,7 +12,6 @@ enum : uint16_t {
   kWindowProtect = 0x0019,
   kBackup = 0x0040,
   kHideObj = 0x008D,
-  kWindow1 = 0x003D,
   kDateMode = 0x0022,
   kPrecision = 0x000E,
   kBookBool = 0x00DA,
@@ -108,7 +107,7 @@ void Globals(Builder& book, const QString& sheetName, size_t& boundSheetAt) {
   book.Record(kEof, {});
 }
 
-void Sheet(Builder& book) {
+void Sheet(Builder& book, bool selected) {
   book.Record(kBof, Bof(kBofWorksheet));
   const size_t indexAt = book.Position();
   book.Record(kIndex, Bytes(16, 0));
@@ -127,7 +126,9 @@ void Sheet(Builder& book) {
   const size_t defColWidth = book.Position();
   book.Record(kDefColWidth, {8, 0});
   book.Record(kDimensions, Bytes(14, 0));
-  book.Record(kWindow2, {0xB6, 0x06, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  // The first sheet is the selected and shown one (fSelected, fPaged).
+  const uint8_t shown = selected ? 0x06 : 0x00;
+  book.Record(kWindow2, {0xB6, shown, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   book.Record(kEof, {});
   Bytes& stream = book.Buffer();
   PutU32(stream.data() + indexAt + kHeaderSize + 12, static_cast<uint32_t>(defColWidth));
@@ -140,8 +141,14 @@ Bytes BlankWorkbookStream(const QString& sheetName) {
   size_t boundSheetAt = 0;
   Globals(book, sheetName, boundSheetAt);
   const size_t sheetBegin = book.Position();
-  Sheet(book);
+  Sheet(book, true);
   Bytes stream = std::move(book.Buffer());
   PutU32(stream.data() + boundSheetAt + kHeaderSize, static_cast<uint32_t>(sheetBegin));
   return stream;
+}
+
+Bytes BlankSheetStream() {
+  Builder sheet;
+  Sheet(sheet, false);
+  return std::move(sheet.Buffer());
 }

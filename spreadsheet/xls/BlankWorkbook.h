@@ -8,3 +8,7 @@
 #include <QString>
 
 Biff::Bytes BlankWorkbookStream(const QString& sheetName = QStringLiteral("Sheet1"));
+
+// The substream of a new, empty worksheet added to a workbook: not the
+// selected one. Its stream positions count from its own start.
+Biff::Bytes BlankSheetStream();

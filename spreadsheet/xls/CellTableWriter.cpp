@@ -304,6 +304,14 @@ void TableEmitter::EmitWritten(uint32_t row, uint16_t col, const WrittenCell& ce
     case WrittenCell::Kind::Blank:
       out_.WriteRecord(kBlank, ByteView(data, 6));
       break;
+    case WrittenCell::Kind::Formula:
+      if (const WrittenFormula* formula = sheet_.WrittenFormulaAt(row, col)) {
+        const Bytes record = FormulaRecords::NewFormula(ByteView(data, 6), *formula);
+        out_.WriteRecord(kFormula, record);
+        const CellValue& result = formula->result;
+        if (result.type == CellValue::Type::Text && !result.text.isEmpty()) FormulaRecords::WriteString(out_, result.text);
+      }
+      break;
   }
 }
 

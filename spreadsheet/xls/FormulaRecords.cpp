@@ -56,6 +56,15 @@ Bytes WithResult(ByteView formula, const CellValue& result) {
   return data;
 }
 
+Bytes NewFormula(ByteView cell, const WrittenFormula& formula) {
+  Bytes data(22, 0);
+  std::copy(cell.begin(), cell.begin() + 6, data.begin());
+  PutU16(data.data() + 20, static_cast<uint16_t>(formula.tokens.size()));
+  data.insert(data.end(), formula.tokens.begin(), formula.tokens.end());
+  data.insert(data.end(), formula.extra.begin(), formula.extra.end());
+  return WithResult(data, formula.result);
+}
+
 void WriteString(ByteSink& out, const QString& text) {
   const qsizetype length = std::min<qsizetype>(text.size(), 0xFFFF);
   Bytes data{static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};

@@ -11,6 +11,10 @@ namespace FormulaRecords {
 // else (tokens, flags, format) as it was.
 Biff::Bytes WithResult(Biff::ByteView formula, const CellValue& result);
 
+// The data of a FORMULA record for a formula written through the server:
+// cell (row, column, format: 6 bytes), its result, no options, its tokens.
+Biff::Bytes NewFormula(Biff::ByteView cell, const WrittenFormula& formula);
+
 // A STRING record (and CONTINUE records for a long text) holding text.
 void WriteString(Biff::ByteSink& out, const QString& text);
 

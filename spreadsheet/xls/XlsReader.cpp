@@ -37,6 +37,75 @@ Worksheet::Kind KindOf(uint16_t bofType) {
   }
 }
 
+// SUPBOOK: this workbook, an add-in, or another workbook with its sheet names.
+SupBook ReadSupBook(ByteView data) {
+  SupBook book;
+  if (data.size() < 4) return book;
+  const uint16_t marker = U16(data.data() + 2);
+  if (data.size() == 4 && marker == 0x0401) {
+    book.kind = SupBook::Kind::Own;
+    return book;
+  }
+  if (data.size() == 4 && marker == 0x3A01) {
+    book.kind = SupBook::Kind::AddIn;
+    return book;
+  }
+  // Another workbook: its path, then its sheet names, each an XLUnicodeString.
+  const size_t sheetCount = U16(data.data());
+  size_t at = 2;
+  const auto text = [&data, &at](QString& out) {
+    if (data.size() < at + 3) return false;
+    const size_t count = U16(data.data() + at);
+    const bool wide = (data[at + 2] & 0x01) != 0;
+    if (!ReadChars(data.subspan(at + 3), count, wide, out)) return false;
+    at += 3 + count * (wide ? 2 : 1);
+    return true;
+  };
+  if (!text(book.document)) return book;
+  book.kind = SupBook::Kind::External;
+  for (size_t i = 0; i < sheetCount; ++i) {
+    QString sheet;
+    if (!text(sheet)) break;
+    book.sheets.push_back(std::move(sheet));
+  }
+  return book;
+}
+
+// EXTERNNAME: its name follows the options and four reserved bytes.
+QString ReadExternName(ByteView data) {
+  QString name;
+  if (data.size() >= 8) ReadChars(data.subspan(8), data[6], (data[7] & 0x01) != 0, name);
+  return name;
+}
+
+void ReadExternSheets(WorkbookLinks& links, ByteView data) {
+  if (data.size() < 2) return;
+  const size_t count = std::min<size_t>(U16(data.data()), (data.size() - 2) / 6);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* xti = data.data() + 2 + 6 * i;
+    const auto sheet = [](uint16_t value) -> int32_t {
+      if (value == 0xFFFF) return ExternSheet::kDeleted;
+      if (value == 0xFFFE) return ExternSheet::kWorkbook;
+      return value;
+    };
+    links.sheets.push_back({U16(xti), sheet(U16(xti + 2)), sheet(U16(xti + 4))});
+  }
+}
+
+DefinedName ReadName(const Record& record) {
+  DefinedName name;
+  name.record = record.offset;
+  const ByteView data = record.data;
+  if (data.size() < 15) return name;
+  name.sheet = name.loadedSheet = U16(data.data() + 8);
+  const bool builtIn = (U16(data.data()) & 0x0020) != 0;
+  QString text;
+  ReadChars(data.subspan(15), data[3], (data[14] & 0x01) != 0, text);
+  name.name = builtIn && !text.isEmpty() ? BuiltInNameText(static_cast<uint8_t>(text[0].unicode())) : text;
+  if (name.name.isEmpty()) name.name = text;
+  return name;
+}
+
 void ReadGlobals(WorkbookParts& parts) {
   const ByteView stream(parts.stream);
   GlobalsLandmarks& globals = parts.globals;
@@ -46,8 +115,50 @@ void ReadGlobals(WorkbookParts& parts) {
   const QString problem = VersionProblem(record.type, record.data);
   if (!problem.isEmpty()) throw StreamError(problem);
 
+  WorkbookLinks& links = parts.links;
+  const auto anchor = [&globals](size_t offset) {
+    if (globals.linkAnchor == GlobalsLandmarks::kNone) globals.linkAnchor = offset;
+  };
   while (cursor.Next(record)) {
     switch (record.type) {
+      case kSupBook:
+        links.books.push_back(ReadSupBook(record.data));
+        if (links.books.back().kind == SupBook::Kind::Own && links.ownBookRecord == WorkbookLinks::kNone) {
+          links.ownBookRecord = record.offset;
+        }
+        break;
+      case kExternName:
+        if (!links.books.empty()) links.books.back().names.push_back(ReadExternName(record.data));
+        break;
+      case kExternSheet: {
+        if (links.externSheetRecord != WorkbookLinks::kNone) break;  // one table; a second is ignored
+        links.externSheetRecord = record.offset;
+        // A long table goes on in CONTINUE records.
+        Bytes table(record.data.begin(), record.data.end());
+        RecordCursor look(stream, record.End());
+        Record next;
+        size_t end = record.End();
+        while (look.Next(next) && next.type == kContinue) {
+          table.insert(table.end(), next.data.begin(), next.data.end());
+          end = next.End();
+        }
+        links.externSheetEnd = end;
+        ReadExternSheets(links, table);
+        break;
+      }
+      case kName:
+        anchor(record.offset);
+        links.names.push_back(ReadName(record));
+        break;
+      case kWindow1:
+        if (globals.window1 == GlobalsLandmarks::kNone && record.data.size() >= 18) {
+          globals.window1 = record.offset;
+          parts.activeSheet = parts.loadedActiveSheet = U16(record.data.data() + 10);
+        }
+        break;
+      case kMsoDrawingGroup:
+        anchor(record.offset);
+        break;
       case kFilePass:
         if (!parts.decrypted) throw StreamError(QStringLiteral("the workbook is encrypted and was not decrypted"));
         break;
@@ -56,6 +167,7 @@ void ReadGlobals(WorkbookParts& parts) {
         globals.boundSheets.push_back(record.offset);
         break;
       case kSst: {
+        anchor(record.offset);
         if (globals.sst != GlobalsLandmarks::kNone) break;  // a second table is ignored, as readers do
         globals.sst = record.offset;
         std::vector<ByteView> pieces{record.data};
@@ -80,6 +192,7 @@ void ReadGlobals(WorkbookParts& parts) {
         ++globals.xfCount;
         break;
       case kEof:
+        anchor(record.offset);
         globals.eof = record.offset;
         globals.end = record.End();
         return;
@@ -150,7 +263,40 @@ void NoteWorksheetRecord(Worksheet& sheet, const Record& record, bool& chain) {
   }
 }
 
-// Walks the sheet's substream from its BOF to the matching EOF.
+// Walks a sheet's substream from its BOF at begin to the matching EOF,
+// noting where its parts sit.
+void IndexSheet(Worksheet& sheet, ByteView stream, size_t begin) {
+  RecordCursor cursor(stream, begin);
+  Record record;
+  cursor.Next(record);  // the BOF, checked by the caller
+  const bool indexCells = sheet.SheetKind() == Worksheet::Kind::Worksheet;
+  int depth = 1;
+  bool chain = false;
+  bool afterDimensions = false;
+  SheetLandmarks& marks = sheet.Landmarks();
+  while (cursor.Next(record)) {
+    if (record.type == kBof) {
+      ++depth;
+    } else if (record.type == kEof && --depth == 0) {
+      if (marks.tableAnchor == SheetLandmarks::kNone) marks.tableAnchor = record.offset;
+      if (marks.protectionAnchor == SheetLandmarks::kNone) marks.protectionAnchor = record.offset;
+      sheet.SetRange(begin, record.End());
+      sheet.FinishIndex();
+      return;
+    } else if (depth == 1 && indexCells) {
+      // A sheet without cells gets its table right after DIMENSIONS.
+      if (afterDimensions && marks.tableAnchor == SheetLandmarks::kNone) marks.tableAnchor = record.offset;
+      afterDimensions = record.type == kDimensions;
+      NoteWorksheetRecord(sheet, record, chain);
+    } else if (depth == 1 && record.type == kIndex && marks.index == SheetLandmarks::kNone) {
+      marks.index = record.offset;  // macro sheets have one too; it moves with the sheet
+    }
+  }
+  throw StreamError(QStringLiteral("the workbook stream is truncated (sheet \"%1\" has no end)").arg(sheet.Name()));
+}
+
+uint16_t DefaultXf(const WorkbookParts& parts) { return parts.globals.xfCount > 15 ? 15 : 0; }
+
 void ReadSheet(WorkbookParts& parts, size_t boundSheet) {
   const ByteView stream(parts.stream);
   const ByteView entry = stream.subspan(boundSheet + kHeaderSize, U16(stream.data() + boundSheet + 2));
@@ -161,33 +307,10 @@ void ReadSheet(WorkbookParts& parts, size_t boundSheet) {
   if (begin >= stream.size() || !cursor.Next(record) || record.type != kBof || record.data.size() < 4) {
     throw StreamError(QStringLiteral("sheet \"%1\" does not start where the workbook says it does").arg(name));
   }
-  const uint16_t xfDefault = parts.globals.xfCount > 15 ? 15 : 0;
-  auto sheet = std::make_unique<Worksheet>(name, KindOf(U16(record.data.data() + 2)), stream, parts.strings, xfDefault);
-  const bool indexCells = sheet->SheetKind() == Worksheet::Kind::Worksheet;
-  int depth = 1;
-  bool chain = false;
-  bool afterDimensions = false;
-  SheetLandmarks& marks = sheet->Landmarks();
-  while (cursor.Next(record)) {
-    if (record.type == kBof) {
-      ++depth;
-    } else if (record.type == kEof && --depth == 0) {
-      if (marks.tableAnchor == SheetLandmarks::kNone) marks.tableAnchor = record.offset;
-      if (marks.protectionAnchor == SheetLandmarks::kNone) marks.protectionAnchor = record.offset;
-      sheet->SetRange(begin, record.End());
-      sheet->FinishIndex();
-      parts.sheets.push_back(std::move(sheet));
-      return;
-    } else if (depth == 1 && indexCells) {
-      // A sheet without cells gets its table right after DIMENSIONS.
-      if (afterDimensions && marks.tableAnchor == SheetLandmarks::kNone) marks.tableAnchor = record.offset;
-      afterDimensions = record.type == kDimensions;
-      NoteWorksheetRecord(*sheet, record, chain);
-    } else if (depth == 1 && record.type == kIndex && marks.index == SheetLandmarks::kNone) {
-      marks.index = record.offset;  // macro sheets have one too; it moves with the sheet
-    }
-  }
-  throw StreamError(QStringLiteral("the workbook stream is truncated (sheet \"%1\" has no end)").arg(name));
+  auto sheet = std::make_unique<Worksheet>(name, KindOf(U16(record.data.data() + 2)), stream, parts.strings, DefaultXf(parts));
+  sheet->SetListing(entry[4], entry[5]);
+  IndexSheet(*sheet, stream, begin);
+  parts.sheets.push_back(std::move(sheet));
 }
 
 }  // namespace
@@ -206,4 +329,10 @@ void ReadWorkbookStream(WorkbookParts& parts) {
     if (begin < previousEnd) throw StreamError(QStringLiteral("the sheets of the workbook overlap"));
     previousEnd = end;
   }
+}
+
+std::unique_ptr<Worksheet> ReadAddedSheet(WorkbookParts& parts, const QString& name, std::shared_ptr<const Bytes> substream) {
+  auto sheet = std::make_unique<Worksheet>(name, std::move(substream), parts.strings, DefaultXf(parts));
+  IndexSheet(*sheet, sheet->Stream(), 0);
+  return sheet;
 }

@@ -1,6 +1,7 @@
 #include "spreadsheet/xls/XlsWriter.h"
 
 #include "spreadsheet/xls/CellTableWriter.h"
+#include "spreadsheet/xls/LinkRecords.h"
 
 #include <algorithm>
 
@@ -27,7 +28,7 @@ bool IsProtectionRecord(uint16_t type) {
 class StreamEmitter {
  public:
   StreamEmitter(const WorkbookParts& parts, const StreamLayout& previous, ByteSink& out)
-      : parts_(parts), stream_(parts.stream), previous_(previous), out_(out) {
+      : parts_(parts), stream_(parts.stream), source_(stream_), previous_(previous), out_(out) {
     next_.sheets.resize(parts.sheets.size());
   }
 
@@ -35,11 +36,16 @@ class StreamEmitter {
   StreamLayout& Layout() { return next_; }
 
  private:
+  // Copies from the stream being emitted: the workbook stream, or an
+  // added sheet's own.
   void CopyRange(size_t begin, size_t end) {
-    if (end > begin) out_.Write(stream_.data() + begin, end - begin);
+    if (end > begin) out_.Write(source_.data() + begin, end - begin);
   }
   void Copy(const Record& record) { CopyRange(record.offset, record.End()); }
   void EmitGlobals();
+  // The records of the sheet list and the sheet table, where they go.
+  bool EmitLinkRecord(const Record& record);
+  void EmitNewLinks();
   void EmitSheet(size_t index);
   void EmitUnchangedSheet(size_t index);
   void EmitChangedSheet(size_t index);
@@ -49,6 +55,7 @@ class StreamEmitter {
 
   const WorkbookParts& parts_;
   ByteView stream_;
+  ByteView source_;
   const StreamLayout& previous_;
   StreamLayout next_;
   ByteSink& out_;
@@ -56,32 +63,93 @@ class StreamEmitter {
 
 void StreamEmitter::Run() {
   EmitGlobals();
-  std::vector<size_t> order(parts_.sheets.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  // The sheets read from the file in the order their substreams had, with
+  // whatever lies between them; the sheets added since after them.
+  std::vector<size_t> order;
+  std::vector<size_t> added;
+  for (size_t i = 0; i < parts_.sheets.size(); ++i) (parts_.sheets[i]->Added() ? added : order).push_back(i);
   std::sort(order.begin(), order.end(),
             [this](size_t a, size_t b) { return parts_.sheets[a]->Begin() < parts_.sheets[b]->Begin(); });
   size_t position = parts_.globals.end;
   for (size_t index : order) {
-    CopyRange(position, parts_.sheets[index]->Begin());  // whatever lies between substreams
+    CopyRange(position, parts_.sheets[index]->Begin());
     EmitSheet(index);
     position = parts_.sheets[index]->End();
   }
   CopyRange(position, stream_.size());
+  for (size_t index : added) EmitSheet(index);
+}
+
+bool StreamEmitter::EmitLinkRecord(const Record& record) {
+  const GlobalsLandmarks& globals = parts_.globals;
+  const WorkbookLinks& links = parts_.links;
+  if (record.type == kBoundSheet && std::find(globals.boundSheets.begin(), globals.boundSheets.end(), record.offset) !=
+                                        globals.boundSheets.end()) {
+    const bool listChanged = std::any_of(parts_.sheets.begin(), parts_.sheets.end(),
+                                         [](const auto& sheet) { return sheet->ListingChanged(); });
+    if (!listChanged) {
+      // Each entry as it was, pointing where its sheet lands now.
+      const size_t index = static_cast<size_t>(
+          std::find(globals.boundSheets.begin(), globals.boundSheets.end(), record.offset) - globals.boundSheets.begin());
+      Bytes data(record.data.begin(), record.data.end());
+      PutU32(data.data(), static_cast<uint32_t>(previous_.sheets[index].begin));
+      out_.WriteRecord(record.type, data);
+      return true;
+    }
+    // The whole list where its first entry was, in today's order and names.
+    if (record.offset != globals.boundSheets.front()) return true;
+    for (size_t i = 0; i < parts_.sheets.size(); ++i) {
+      out_.WriteRecord(kBoundSheet, LinkRecords::BoundSheet(*parts_.sheets[i], previous_.sheets[i].begin));
+    }
+    return true;
+  }
+  if (record.offset == links.ownBookRecord) {
+    out_.WriteRecord(kSupBook, LinkRecords::OwnSupBook(parts_));
+    return true;
+  }
+  if (record.offset == links.externSheetRecord) {
+    if (links.ownBookAdded) out_.WriteRecord(kSupBook, LinkRecords::OwnSupBook(parts_));
+    if (!links.sheetTableChanged) return false;
+    LinkRecords::WriteExternSheet(links, out_);
+    return true;
+  }
+  if (record.type == kName) {
+    for (const DefinedName& name : links.names) {
+      if (name.record == record.offset && name.sheet != name.loadedSheet) {
+        out_.WriteRecord(kName, LinkRecords::NameWithSheet(record.data, name.sheet));
+        return true;
+      }
+    }
+    return false;
+  }
+  if (record.offset == globals.window1 && parts_.activeSheet != parts_.loadedActiveSheet) {
+    out_.WriteRecord(kWindow1, LinkRecords::WindowWithActiveSheet(record.data, parts_.activeSheet));
+    return true;
+  }
+  return false;
+}
+
+// A table of sheet spans the file did not have, before the names.
+void StreamEmitter::EmitNewLinks() {
+  const WorkbookLinks& links = parts_.links;
+  if (links.externSheetRecord != WorkbookLinks::kNone || links.sheets.empty()) return;
+  if (links.ownBookAdded) out_.WriteRecord(kSupBook, LinkRecords::OwnSupBook(parts_));
+  LinkRecords::WriteExternSheet(links, out_);
 }
 
 void StreamEmitter::EmitGlobals() {
   const GlobalsLandmarks& globals = parts_.globals;
   const bool rebuildStrings = parts_.strings.Grown();
   size_t newSst = 0;
-  size_t sheetIndex = 0;
   RecordCursor cursor(stream_, 0);
   Record record;
   while (cursor.Position() < globals.end && cursor.Next(record)) {
-    if (sheetIndex < globals.boundSheets.size() && record.offset == globals.boundSheets[sheetIndex]) {
-      Bytes data(record.data.begin(), record.data.end());
-      PutU32(data.data(), static_cast<uint32_t>(previous_.sheets[sheetIndex].begin));
-      out_.WriteRecord(record.type, data);
-      ++sheetIndex;
+    if (record.offset == globals.linkAnchor) EmitNewLinks();
+    if (record.offset == parts_.links.externSheetRecord && parts_.links.sheetTableChanged) {
+      EmitLinkRecord(record);
+      cursor = RecordCursor(stream_, parts_.links.externSheetEnd);  // its CONTINUE records go with it
+    } else if (EmitLinkRecord(record)) {
+      continue;
     } else if (record.offset == globals.sst) {
       newSst = out_.Position();
       if (rebuildStrings) {
@@ -119,11 +187,13 @@ void StreamEmitter::EmitGlobals() {
 void StreamEmitter::EmitSheet(size_t index) {
   const Worksheet& sheet = *parts_.sheets[index];
   next_.sheets[index].begin = out_.Position();
+  source_ = sheet.Stream();
   if (sheet.CellsChanged() || sheet.ProtectionChanged()) {
     EmitChangedSheet(index);
   } else {
     EmitUnchangedSheet(index);
   }
+  source_ = stream_;
 }
 
 void StreamEmitter::EmitUnchangedSheet(size_t index) {
@@ -135,7 +205,7 @@ void StreamEmitter::EmitUnchangedSheet(size_t index) {
   }
   // Only INDEX holds stream positions: move them with the sheet.
   CopyRange(sheet.Begin(), indexRecord);
-  RecordCursor cursor(stream_, indexRecord);
+  RecordCursor cursor(source_, indexRecord);
   Record record;
   cursor.Next(record);
   Bytes data(record.data.begin(), record.data.end());
@@ -154,7 +224,7 @@ void StreamEmitter::EmitChangedSheet(size_t index) {
   const SheetLayout& layout = previous_.sheets[index];
   SheetLayout& next = next_.sheets[index];
   const bool newProtection = sheet.ProtectionChanged();
-  RecordCursor cursor(stream_, sheet.Begin());
+  RecordCursor cursor(source_, sheet.Begin());
   Record record;
   int depth = 0;
   bool chain = false;

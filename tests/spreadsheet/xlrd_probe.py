@@ -10,6 +10,7 @@
   xlrd_probe.py formulas FILE                 JSON: every formula cell's tokens and its stored result, by "Sheet!A1"
   xlrd_probe.py book OUT JSON                 writes a workbook with xlwt: {"Sheet": {"A1": 2, "B1": "=A1*2", ...}, ...}
   xlrd_probe.py rows FILE                     JSON: sheet 1's default row and each row's height and options
+  xlrd_probe.py names FILE                    JSON: every defined name as [name, sheet it belongs to (-1: all), text]
 Exit status 0 when the check holds; differences go to stdout.
 """
 import json
@@ -363,6 +364,13 @@ def book(out_path, sheets_json):
     return 0
 
 
+def names(path):
+    book = xlrd.open_workbook(path)
+    out = [[n.name, n.scope, n.result.text if n.result is not None else None] for n in book.name_obj_list]
+    json.dump(out, sys.stdout, ensure_ascii=False)
+    return 0
+
+
 def main(argv):
     command = argv[1]
     if command == 'compare':
@@ -386,6 +394,8 @@ def main(argv):
         return formulas(argv[2])
     if command == 'rows':
         return rows(argv[2])
+    if command == 'names':
+        return names(argv[2])
     print('unknown command', command)
     return 2
 

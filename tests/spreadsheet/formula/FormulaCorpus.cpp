@@ -90,13 +90,13 @@ Overrides LoadOverrides() {
   return out;
 }
 
-OleVariant CellOf(const OleVariant& excel, const Cell& cell) {
+}  // namespace
+
+OleVariant CellAt(const OleVariant& excel, const Cell& cell) {
   return excel.Get(QStringLiteral("ActiveWorkBook"))
       .Get(QStringLiteral("Worksheets"), {cell.sheet})
       .Get(QStringLiteral("Cells"), {cell.row, cell.col});
 }
-
-}  // namespace
 
 QString Dir() { return QStringLiteral(CFW_FIXTURES_DIR "/formulas"); }
 
@@ -205,7 +205,7 @@ std::vector<std::string> Compare(const OleVariant& excel, const Book& book, cons
   std::vector<std::string> failures;
   for (const Formula& formula : book.formulas) {
     const Expected& expected = state.results.at(formula.cell.Name());
-    const Value got = ReadValue(CellOf(excel, formula.cell).Get(QStringLiteral("Value")));
+    const Value got = ReadValue(CellAt(excel, formula.cell).Get(QStringLiteral("Value")));
     if (const std::optional<QString> difference = Mismatch(expected.value, got)) {
       QString line = QStringLiteral("%1, %2: %3 %4: %5")
                          .arg(book.file, state.name, formula.cell.Name(), formula.text, *difference);
@@ -217,7 +217,7 @@ std::vector<std::string> Compare(const OleVariant& excel, const Book& book, cons
 }
 
 void Apply(const OleVariant& excel, const State& state) {
-  for (const Put& put : state.puts) CellOf(excel, put.cell).Put(QStringLiteral("Value"), PutValue(put.value));
+  for (const Put& put : state.puts) CellAt(excel, put.cell).Put(QStringLiteral("Value"), PutValue(put.value));
 }
 
 }  // namespace Corpus

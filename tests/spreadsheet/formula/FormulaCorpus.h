@@ -105,5 +105,7 @@ Book Load(const QString& name);
 std::vector<std::string> Compare(const OleVariant& excel, const Book& book, const State& state);
 // The state's change set, put through Value put one cell after the other.
 void Apply(const OleVariant& excel, const State& state);
+// The cell of the active workbook, through Worksheets(name).Cells(row, col).
+OleVariant CellAt(const OleVariant& excel, const Cell& cell);
 
 }  // namespace Corpus

@@ -3,6 +3,7 @@
 
 #include "FormulaTestKit.h"
 #include "spreadsheet/formula/FormulaFunctions.h"
+#include "spreadsheet/formula/Operators.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,49 @@ TEST(FormulaOperators, ComparisonsOrderNumbersBeforeTextsBeforeBooleans) {
   ExpectBoolean(Eval(Rpn().Ref(1, 1).Str("").Op(Ptg::kEq), cells), true);
   ExpectBoolean(Eval(Rpn().Ref(1, 1).Bool(false).Op(Ptg::kEq), cells), true);
   ExpectBoolean(Eval(Rpn().Ref(1, 1).Ref(2, 2).Op(Ptg::kNe), cells), false);
+}
+
+// Arrays are combined element by element on a quick path for numbers,
+// booleans and plain comparisons; every element must come out as the
+// scalar operator gives it, whatever the mix of kinds and shapes.
+TEST(FormulaOperators, ArraysCombineElementByElementAsScalarsDo) {
+  const Value kinds[] = {Value(), Value::Number(3), Value::Number(-0.5), Value::Number(0), Value::Text(QStringLiteral("a")),
+                         Value::Text(QStringLiteral("B")), Value::Text(QString()), Value::Text(QStringLiteral("3")),
+                         Value::Boolean(true), Value::Boolean(false), Value::Error(ErrorCode::NA)};
+  const Operator ops[] = {Operator::Add, Operator::Subtract, Operator::Multiply, Operator::Divide, Operator::Power,
+                          Operator::Concat, Operator::Less, Operator::LessEqual, Operator::Equal, Operator::GreaterEqual,
+                          Operator::Greater, Operator::NotEqual};
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    // Shapes: equal, a row against a column, a single value, unequal.
+    const uint32_t shapes[][2] = {{3, 4}, {1, 4}, {3, 1}, {1, 1}, {2, 2}};
+    const auto& sa = shapes[random() % 5];
+    const auto& sb = shapes[random() % 5];
+    Matrix a(sa[0], sa[1]);
+    Matrix b(sb[0], sb[1]);
+    for (size_t i = 0; i < a.Size(); ++i) a.Set(i, kinds[random() % std::size(kinds)]);
+    for (size_t i = 0; i < b.Size(); ++i) b.Set(i, kinds[random() % std::size(kinds)]);
+    for (const Operator op : ops) {
+      const Value result = Operators::Binary(op, a, b);
+      ASSERT_EQ(result.kind, Value::Kind::Array);
+      const Matrix& m = *result.array;
+      for (uint32_t r = 0; r < m.Rows(); ++r) {
+        for (uint32_t c = 0; c < m.Cols(); ++c) {
+          const size_t i = Operators::ElementIndex(a, r, c);
+          const size_t j = Operators::ElementIndex(b, r, c);
+          const Value expected = i == SIZE_MAX || j == SIZE_MAX ? Value::Error(ErrorCode::NA)
+                                                                : Operators::Binary(op, a.At(i), b.At(j));
+          EXPECT_TRUE(Coerce::SameResult(m.At(r, c), expected))
+              << "op " << int(op) << " at " << r << "," << c << ": " << Coerce::ToText(m.At(r, c)).text.toStdString()
+              << " against " << Coerce::ToText(expected).text.toStdString();
+        }
+      }
+    }
+    const Value negated = Operators::Unary(Operator::Minus, a);
+    for (size_t i = 0; i < a.Size(); ++i) {
+      EXPECT_TRUE(Coerce::SameResult(negated.array->At(i), Operators::Unary(Operator::Minus, a.At(i))));
+    }
+  }
 }
 
 TEST(FormulaReferences, AnAreaGivesTheValueInTheFormulasRowOrColumn) {
@@ -277,6 +321,24 @@ TEST(FormulaDecoding, WhatIsNotEvaluatedSaysWhy) {
   EXPECT_TRUE(Decode(Rpn().Str("x").FuncVar(255, 1)).outside.contains(QStringLiteral("add-in")));
   EXPECT_TRUE(Decode(Rpn().Byte(Ptg::kExp).U16(0).U16(0)).outside.contains(QStringLiteral("array formula")));
   EXPECT_TRUE(Decode(Rpn().Byte(Ptg::kExtended).Byte(0x0A).Zero(4)).outside.contains(QStringLiteral("token")));
+}
+
+// A constant reference expression keeps its areas in the data after the
+// tokens, before an array constant's values: both are read in their order.
+TEST(FormulaDecoding, AnArrayConstantAfterAConstantReferenceKeepsItsValues) {
+  Rpn rpn;
+  rpn.Byte(kV + Ptg::kMemArea).Zero(4).U16(19);  // tMemArea with one area, 19 bytes of tokens follow
+  rpn.Area(0, 0, 1, 0).Area(1, 0, 2, 0).Op(Ptg::kIsect).AttrSum().Array(kA).ArrayData(2, 1, {5, 7});
+  rpn.FuncVar(FunctionIds::kSum, 2);
+  Biff::Bytes extra = {1, 0};  // the area list: one area, A2:A2
+  extra.insert(extra.end(), {1, 0, 1, 0, 0, 0, 0, 0});
+  extra.insert(extra.end(), rpn.Extra().begin(), rpn.Extra().end());
+  const DecodedFormula decoded = DecodeFormula(rpn.Bytes(), extra, ThreeSheets());
+  ASSERT_TRUE(decoded.program) << decoded.outside.toStdString();
+  MapCells cells;
+  cells.Set(0, 1, 0, Value::Number(100));
+  FormulaEvaluator evaluator(cells);
+  ExpectNumber(evaluator.Evaluate(*decoded.program, {}), 112);
 }
 
 TEST(FormulaDecoding, DamagedTokenStreamsDecodeToNothing) {

@@ -80,16 +80,20 @@ TEST(FormulaRecalc, AWriteEvaluatesOnlyWhatReadsItAndStopsWhereNothingChanged) {
 
   size_t before = calc.EvaluationCount();
   book->Sheet(0).SetNumber(0, 0, 3);  // A1: C1, D1, F1, G1 (H1: G1 stays 1)
+  EXPECT_EQ(calc.EvaluationCount(), before);  // worked out when asked for, not before
+  calc.Settle();
   EXPECT_EQ(calc.EvaluationCount() - before, 4u);
   EXPECT_EQ(Number(*book, 0, 0, 3), 31);
   EXPECT_EQ(Number(*book, 0, 0, 5), 30);
   EXPECT_EQ(Number(*book, 0, 0, 7), 100);
   before = calc.EvaluationCount();
   book->Sheet(0).SetNumber(0, 1, 7);  // B1: E1 only
+  calc.Settle();
   EXPECT_EQ(calc.EvaluationCount() - before, 1u);
   EXPECT_EQ(Number(*book, 0, 0, 4), 6);
   before = calc.EvaluationCount();
   book->Sheet(0).SetText(40, 9, QStringLiteral("read by nothing"));
+  calc.Settle();
   EXPECT_EQ(calc.EvaluationCount(), before);
   // The writes are announced: the cells whose results changed.
   const std::vector<CellPosition> changed = book->TakeChangedResults();
@@ -117,6 +121,7 @@ TEST(FormulaRecalc, FilledDownFormulasRecalculateJustTheRowsThatReadTheChange) {
 
   size_t before = calc.EvaluationCount();
   book->Sheet(0).SetNumber(49, 0, 1000);  // A50
+  calc.Settle();
   EXPECT_EQ(calc.EvaluationCount() - before, 51u + 2u + 1u);
   EXPECT_EQ(Number(*book, 0, 48, 1), 1225);  // B49 does not reach A50
   EXPECT_EQ(Number(*book, 0, 49, 1), 1225 + 1000);
@@ -127,6 +132,7 @@ TEST(FormulaRecalc, FilledDownFormulasRecalculateJustTheRowsThatReadTheChange) {
 
   before = calc.EvaluationCount();
   book->Sheet(0).SetNumber(0, 0, 7);  // A1: every running total, C2, D1 and every E
+  calc.Settle();
   EXPECT_EQ(calc.EvaluationCount() - before, 100u + 1u + 1u + 100u);
   EXPECT_EQ(Number(*book, 0, 99, 4), 700);
   EXPECT_EQ(Number(*book, 0, 1, 2), 7 + 3);
@@ -302,4 +308,60 @@ TEST(FormulaRecalc, TheFileAsksForRecalculationOnlyWhenItKeepsResultsItCannotVou
   EXPECT_EQ(RecalcIdBuild(scoring), scoringBuild);
 }
 
+// The 66 puts of a row reach the formulas that read it once, when a
+// formula is read next, however many of the puts each formula reads; a
+// formula put is one more change, not a rebuild.
+TEST(FormulaRecalc, FormulasAreWorkedOutOncePerRowNotOncePerPut) {
+  const std::unique_ptr<Workbook> book = Workbook::CreateBlank();
+  book->AddSheet(1);
+  book->PutFormula(1, 0, 0, QStringLiteral("=COUNTIF(Sheet1!B2:BN500,\"1\")"));
+  book->PutFormula(1, 0, 1, QStringLiteral("=SUMPRODUCT((Sheet1!B2:BN500=1)*1)+A1"));
+  book->PutFormula(1, 0, 2, QStringLiteral("=B1*2"));
+  Calculation& calc = book->Formulas();
+  EXPECT_EQ(Number(*book, 1, 0, 2), 0);
+  const size_t before = calc.EvaluationCount();
+  for (uint32_t col = 0; col < 66; ++col) {
+    if (col % 2) book->Sheet(0).SetText(1, col, QStringLiteral(" "));
+    else book->Sheet(0).SetNumber(1, col, 1);
+  }
+  EXPECT_EQ(calc.EvaluationCount(), before);
+  EXPECT_EQ(Number(*book, 1, 0, 2), (32 + 32) * 2);  // B..BN: 65 columns, the even ones from C on hold 1
+  EXPECT_EQ(calc.EvaluationCount() - before, 3u);
+  // A formula put over one of them: what reads it follows, once.
+  book->PutFormula(1, 0, 0, QStringLiteral("=100"));
+  EXPECT_EQ(Number(*book, 1, 0, 2), (100 + 32) * 2);
+  EXPECT_EQ(calc.EvaluationCount() - before, 3u + 3u);
+}
+
+// Statistics rewritten with longer ranges as rows arrive (as a scoring
+// sheet may): every rewrite forgets the formula it replaces, in the index
+// and in what reads it, and the results stay those of the newest texts.
+TEST(FormulaRecalc, FormulasRewrittenAsRowsArriveStayRight) {
+  const std::unique_ptr<Workbook> book = Workbook::CreateBlank();
+  book->AddSheet(1);
+  book->PutFormula(1, 0, 2, QStringLiteral("=A1+B1"));  // reads both statistics
+  double sum = 0;
+  double large = 0;
+  for (uint32_t row = 0; row < 400; ++row) {
+    const double value = (row * 7) % 13;
+    book->Sheet(0).SetNumber(row, 0, value);
+    sum += value;
+    if (value > 5) ++large;
+    const QString last = QString::number(row + 1);
+    book->PutFormula(1, 0, 0, QStringLiteral("=SUM(Sheet1!A1:A%1)").arg(last));
+    book->PutFormula(1, 0, 1, QStringLiteral("=COUNTIF(Sheet1!$A$1:A%1,\">5\")").arg(last));
+    if (row % 50 == 49) {
+      ASSERT_EQ(Number(*book, 1, 0, 2), sum + large) << "after row " << row;
+    }
+  }
+  // A row beyond the ranges changes nothing; one inside them does.
+  book->Sheet(0).SetNumber(500, 0, 1000);
+  EXPECT_EQ(Number(*book, 1, 0, 2), sum + large);
+  book->Sheet(0).SetNumber(0, 0, 100);
+  EXPECT_EQ(Number(*book, 1, 0, 0), sum + 100);
+  EXPECT_EQ(Number(*book, 1, 0, 2), sum + 100 + large + 1);
+  EXPECT_EQ(book->Formulas().FormulaCount(), 3u);
+}
+
 }  // namespace
+

@@ -20,8 +20,14 @@ class ScriptedFrontEnd : public ServerFrontEnd {
     ~Window() override { ++owner_.windowsClosed; }
     void SetShown(bool shown) override { owner_.shown = shown; }
     void ActiveWorkbookChanged() override { ++owner_.workbookChanges; }
-    void CellWritten(uint32_t row, uint32_t col) override { owner_.written.emplace_back(row, col); }
-    void ResultChanged(uint32_t row, uint32_t col) override { owner_.results.emplace_back(row, col); }
+    void SheetsChanged() override { ++owner_.sheetChanges; }
+    void CellWritten(int sheet, uint32_t row, uint32_t col) override {
+      if (sheet == 0) owner_.written.emplace_back(row, col);
+    }
+    void ResultChanged(int sheet, uint32_t row, uint32_t col) override {
+      owner_.results.emplace_back(row, col);
+      owner_.resultSheets.push_back(sheet);
+    }
 
    private:
     ScriptedFrontEnd& owner_;
@@ -53,8 +59,10 @@ class ScriptedFrontEnd : public ServerFrontEnd {
   int windowsMade = 0;
   int windowsClosed = 0;
   int workbookChanges = 0;
+  int sheetChanges = 0;
   std::vector<std::pair<uint32_t, uint32_t>> written;
   std::vector<std::pair<uint32_t, uint32_t>> results;
+  std::vector<int> resultSheets;
 };
 
 class Server : public ::testing::Test {
@@ -140,8 +148,7 @@ TEST_F(Server, NumbersAreStoredAsNumbersOtherTextsAsTextAndEmptyCellsGiveEmptyTe
   EXPECT_EQ(numbers, 3);
 }
 
-// The window hears of formula results that a write changes on the sheet it
-// shows; results elsewhere are read when that sheet is shown.
+// The window hears of formula results that a write changes, on every sheet.
 TEST_F(Server, TheWindowHearsOfResultsThatAWriteChanges) {
   const QString path = dir_.Path(QStringLiteral("scores.xls"));
   const SheetTest::ProbeResult made = SheetTest::Probe(
@@ -155,10 +162,17 @@ TEST_F(Server, TheWindowHearsOfResultsThatAWriteChanges) {
   Cell(excel, 2, 2).Put("Value", "4");
   EXPECT_EQ(Cell(excel, 2, 68).Get("Value").ToDouble(), 8.0);
   EXPECT_EQ(excel.Get("ActiveWorkBook").Get("Sheets", {2}).Get("Cells", {1, 1}).Get("Value").ToDouble(), 4.0);
-  const std::vector<std::pair<uint32_t, uint32_t>> expected{{1, 67}};
-  EXPECT_EQ(frontEnd_->results, expected);
+  // Import!BP2 and Totals!A1, each with its sheet.
+  ASSERT_EQ(frontEnd_->results.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    const auto expected = frontEnd_->resultSheets[i] == 0 ? std::make_pair(1u, 67u) : std::make_pair(0u, 0u);
+    EXPECT_EQ(frontEnd_->results[i], expected);
+  }
+  EXPECT_NE(frontEnd_->resultSheets[0], frontEnd_->resultSheets[1]);
   Cell(excel, 2, 2).Put("Value", "4");  // the same value: no result changes
-  EXPECT_EQ(frontEnd_->results, expected);
+  EXPECT_EQ(frontEnd_->results.size(), 2u);
+  EXPECT_EQ(Cell(excel, 2, 68).Get("Value").ToDouble(), 8.0);
+  EXPECT_EQ(frontEnd_->results.size(), 2u);
   excel.Get("ActiveWorkBook").Call("Close", {false});
   excel.Call("Quit");
 }

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 
@@ -97,6 +98,53 @@ TEST_F(SheetViewTest, FormulaResultsFollowTheWritesWhereTheyAre) {
   EXPECT_TRUE(countAnnounced);
   const QRect newest = window->Grid()->visualRect(model->index(299, 0));
   EXPECT_TRUE(window->Grid()->viewport()->rect().intersects(newest));
+  excel.Get("ActiveWorkBook").Call("Close", {false});
+  excel.Call("Quit");
+}
+
+// Every sheet is a tab, the first shown first; tabs come with new sheets,
+// take new names, and follow their cells and their formulas' results.
+TEST_F(SheetViewTest, EverySheetIsATabThatFollowsItsCells) {
+  const OleVariant excel = CreateOleObject("Excel.Application");
+  excel.Put("Visible", true);
+  excel.Get("Workbooks").Get("Add").Call("SaveAs", {dir_.Path(QStringLiteral("tabs.xls"))});
+  SheetWindow* window = ServerWindowShown();
+  ASSERT_NE(window, nullptr);
+  QTabWidget* tabs = window->Tabs();
+  ASSERT_EQ(tabs->count(), 1);
+  const OleVariant sheets = excel.Get("ActiveWorkBook").Get("Worksheets");
+  const OleVariant key = sheets.Call("Add", {OleVariant(), sheets.Get("Item", {1})});
+  key.Put("Name", "Key");
+  const OleVariant items = sheets.Call("Add", {OleVariant(), key});
+  ASSERT_EQ(tabs->count(), 3);
+  EXPECT_EQ(tabs->tabText(1), QStringLiteral("Key"));
+  EXPECT_EQ(tabs->tabText(2), QStringLiteral("Sheet3"));
+  EXPECT_EQ(tabs->currentIndex(), 0);  // the rows' sheet stays in front
+  items.Put("Name", "Item Stats");
+  EXPECT_EQ(tabs->tabText(2), QStringLiteral("Item Stats"));
+
+  items.Get("Cells", {1, 1}).Put("Formula", "=SUM(Sheet1!A1:A100)&\" scanned\"");
+  key.Get("Cells", {2, 3}).Put("Value", "key value");
+  QApplication::processEvents();
+  QAbstractItemModel* stats = window->Grid(2)->model();
+  EXPECT_EQ(stats->data(stats->index(0, 0)).toString(), QStringLiteral("0 scanned"));
+  EXPECT_EQ(window->Grid(1)->model()->data(window->Grid(1)->model()->index(1, 2)).toString(), QStringLiteral("key value"));
+  // Rows written on the first sheet: the statistics tab follows at the
+  // next turn of the event loop, without being shown.
+  QSignalSpy changes(stats, &QAbstractItemModel::dataChanged);
+  for (int row = 1; row <= 3; ++row) Cell(excel, row, 1).Put("Value", QString::number(row));
+  QApplication::processEvents();
+  EXPECT_FALSE(changes.isEmpty());
+  EXPECT_EQ(stats->data(stats->index(0, 0)).toString(), QStringLiteral("6 scanned"));
+  EXPECT_EQ(tabs->currentIndex(), 0);
+
+  // A sheet put in front: the sheet shown stays shown, its tab one on.
+  tabs->setCurrentIndex(2);
+  sheets.Call("Add");
+  ASSERT_EQ(tabs->count(), 4);
+  EXPECT_EQ(tabs->tabText(0), QStringLiteral("Sheet4"));
+  EXPECT_EQ(tabs->currentIndex(), 3);
+  EXPECT_EQ(window->Grid()->model()->data(window->Grid()->model()->index(0, 0)).toString(), QStringLiteral("6 scanned"));
   excel.Get("ActiveWorkBook").Call("Close", {false});
   excel.Call("Quit");
 }

@@ -1,7 +1,7 @@
 // SUMIF COUNTIF
 
 #include "spreadsheet/formula/CellCriteria.h"
-#include "spreadsheet/formula/FunctionSupport.h"
+#include "spreadsheet/formula/functions/FunctionSupport.h"
 
 #include <cmath>
 

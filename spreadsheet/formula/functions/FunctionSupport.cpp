@@ -1,4 +1,4 @@
-#include "spreadsheet/formula/FunctionSupport.h"
+#include "spreadsheet/formula/functions/FunctionSupport.h"
 
 #include <cmath>
 
@@ -9,7 +9,7 @@ Value Scalar(const FunctionCall& call, size_t i) {
   const Value& arg = call.args[i];
   if (arg.kind == Value::Kind::Reference) return call.eval.Intersect(arg);
   if (arg.kind == Value::Kind::Array) {
-    return arg.array->Rows() > 0 && arg.array->Cols() > 0 ? arg.array->At(0, 0) : Value::Error(ErrorCode::Value);
+    return arg.array->Size() > 0 ? arg.array->At(0) : Value::Error(ErrorCode::Value);
   }
   return arg;
 }

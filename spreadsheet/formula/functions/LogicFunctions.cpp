@@ -1,6 +1,6 @@
 // AND OR NOT TRUE FALSE NA ISBLANK ISNUMBER ISTEXT ISNONTEXT ISLOGICAL ISERROR ISERR ISNA
 
-#include "spreadsheet/formula/FunctionSupport.h"
+#include "spreadsheet/formula/functions/FunctionSupport.h"
 
 using namespace FunctionSupport;
 

@@ -1,6 +1,6 @@
-// ABS INT MOD ROUND ROUNDUP ROUNDDOWN SIGN SQRT POWER
+// ABS INT MOD ROUND ROUNDUP ROUNDDOWN SIGN SQRT POWER CEILING FLOOR
 
-#include "spreadsheet/formula/FunctionSupport.h"
+#include "spreadsheet/formula/functions/FunctionSupport.h"
 
 #include <cmath>
 
@@ -76,6 +76,26 @@ Value Power(FunctionCall& call) {
   return std::isfinite(result) ? Value::Number(result) : Value::Error(ErrorCode::Num);
 }
 
+// CEILING and FLOOR(number, significance): to a multiple of significance,
+// up (away from zero for a negative significance) or down; a positive
+// number with a negative significance is #NUM!. The quotient is taken to
+// 15 digits first, so that 0.3/0.1 is 3 and not just under it.
+template <bool up>
+Value ToMultiple(FunctionCall& call) {
+  const Value number = NumberArg(call, 0);
+  if (number.IsError()) return number;
+  const Value significance = NumberArg(call, 1);
+  if (significance.IsError()) return significance;
+  const double x = number.number;
+  const double s = significance.number;
+  if (x == 0) return Value::Number(0);
+  if (s == 0) return up ? Value::Number(0) : Value::Error(ErrorCode::Div0);
+  if (x > 0 && s < 0) return Value::Error(ErrorCode::Num);
+  const double quotient = Significant15(x / s);
+  const double result = (up ? std::ceil(quotient) : std::floor(quotient)) * s;
+  return std::isfinite(result) ? Value::Number(result == 0 ? 0.0 : result) : Value::Error(ErrorCode::Num);
+}
+
 }  // namespace
 
 void Functions::AddMath(std::vector<FunctionInfo>& table) {
@@ -88,4 +108,6 @@ void Functions::AddMath(std::vector<FunctionInfo>& table) {
   table.push_back({213, "ROUNDDOWN", 2, 2, "V", &RoundFunction<Rounding::TowardZero>, true});
   table.push_back({39, "MOD", 2, 2, "V", &Mod, true});
   table.push_back({337, "POWER", 2, 2, "V", &Power, true});
+  table.push_back({288, "CEILING", 2, 2, "V", &ToMultiple<true>, true});
+  table.push_back({285, "FLOOR", 2, 2, "V", &ToMultiple<false>, true});
 }

@@ -1,6 +1,6 @@
 // SUM COUNT COUNTA COUNTBLANK AVERAGE MIN MAX LARGE SMALL RANK SUMPRODUCT PRODUCT MEDIAN
 
-#include "spreadsheet/formula/FunctionSupport.h"
+#include "spreadsheet/formula/functions/FunctionSupport.h"
 
 #include <algorithm>
 #include <cmath>
@@ -144,13 +144,16 @@ Value SumProduct(FunctionCall& call) {
     if (arg.array->Rows() != first.Rows() || arg.array->Cols() != first.Cols()) return Value::Error(ErrorCode::Value);
   }
   double sum = 0;
-  const size_t count = first.Cells().size();
+  const size_t count = first.Size();
   for (size_t i = 0; i < count; ++i) {
     double product = 1;
     for (const Value& arg : call.args) {
-      const Value& element = arg.array->Cells()[i];
-      if (element.IsError()) return element;
-      product *= element.kind == Value::Kind::Number ? element.number : 0;
+      const Matrix& m = *arg.array;
+      switch (m.KindAt(i)) {
+        case Value::Kind::Number: product *= m.NumberAt(i); break;
+        case Value::Kind::Error: return Value::Error(m.ErrorAt(i));
+        default: product = 0; break;
+      }
     }
     sum += product;
   }
@@ -160,14 +163,14 @@ Value SumProduct(FunctionCall& call) {
 }  // namespace
 
 void Functions::AddAggregate(std::vector<FunctionInfo>& table) {
-  table.push_back({FunctionIds::kSum, "SUM", 0, 30, "R", &Sum, false});
-  table.push_back({FunctionIds::kCount, "COUNT", 0, 30, "R", &Count, false});
-  table.push_back({169, "COUNTA", 0, 30, "R", &CountA, false});
+  table.push_back({FunctionIds::kSum, "SUM", 1, 30, "R", &Sum, false});
+  table.push_back({FunctionIds::kCount, "COUNT", 1, 30, "R", &Count, false});
+  table.push_back({169, "COUNTA", 1, 30, "R", &CountA, false});
   table.push_back({347, "COUNTBLANK", 1, 1, "R", &CountBlank, false});
   table.push_back({5, "AVERAGE", 1, 30, "R", &Average, false});
   table.push_back({6, "MIN", 1, 30, "R", &Extreme<false>, false});
   table.push_back({7, "MAX", 1, 30, "R", &Extreme<true>, false});
-  table.push_back({183, "PRODUCT", 0, 30, "R", &Product, false});
+  table.push_back({183, "PRODUCT", 1, 30, "R", &Product, false});
   table.push_back({227, "MEDIAN", 1, 30, "R", &Median, false});
   table.push_back({325, "LARGE", 2, 2, "RV", &KthValue<true>, false});
   table.push_back({326, "SMALL", 2, 2, "RV", &KthValue<false>, false});

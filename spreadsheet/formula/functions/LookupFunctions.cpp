@@ -1,7 +1,7 @@
 // VLOOKUP HLOOKUP MATCH INDEX ROW COLUMN ROWS COLUMNS
 
 #include "spreadsheet/formula/CellCriteria.h"
-#include "spreadsheet/formula/FunctionSupport.h"
+#include "spreadsheet/formula/functions/FunctionSupport.h"
 
 #include <cmath>
 
@@ -194,7 +194,7 @@ void Functions::AddLookup(std::vector<FunctionInfo>& table) {
   table.push_back({102, "VLOOKUP", 3, 4, "VRRV", &Lookup<true>, false});
   table.push_back({101, "HLOOKUP", 3, 4, "VRRV", &Lookup<false>, false});
   table.push_back({64, "MATCH", 2, 3, "VRR", &Match, false});
-  table.push_back({29, "INDEX", 2, 4, "RVVV", &Index, false});
+  table.push_back({29, "INDEX", 2, 4, "RVVV", &Index, false, 'R'});
   table.push_back({8, "ROW", 0, 1, "R", &Position<true>, false});
   table.push_back({9, "COLUMN", 0, 1, "R", &Position<false>, false});
   table.push_back({76, "ROWS", 1, 1, "R", &Extent<true>, false});
