@@ -56,7 +56,11 @@ QStringList SummaryLabels() {
 
 QString ModeName(MarkMode mode) { return mode == MarkMode::Multiple ? QStringLiteral("Multiple") : QStringLiteral("Single"); }
 
-int CapacityFor(int rows) { return rows + std::max(100, rows / 2); }
+int CapacityFor(int rows) {
+  // The Scores row of sheet 1's row r is row r + 1: the last row of a worksheet bounds both.
+  constexpr int kLastDataRow = 65535;
+  return std::min(kLastDataRow, rows + std::max(100, rows / 2));
+}
 
 ScoringLayout::ScoringLayout(AnswerKey key, QString dataSheet) : key_(std::move(key)), dataSheet_(std::move(dataSheet)) {}
 

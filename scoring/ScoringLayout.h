@@ -50,7 +50,7 @@ QString ModeName(MarkMode mode);  // "Multiple", "Single"
 
 // The capacity for a class of `rows` rows: at least 100 rows more, and half
 // the class more once it is larger, so the statistics are written again about
-// log1.5(class/100) times in all.
+// log1.5(class/100) times in all. Never past the worksheet's last row.
 int CapacityFor(int rows);
 
 class ScoringLayout {

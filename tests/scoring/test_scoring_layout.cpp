@@ -138,6 +138,9 @@ TEST(ScoringBook, CapacityGrowsByHalfTheClassSoRewritesAreRare) {
     EXPECT_LE(capacity, std::max(row + 100, row * 3 / 2 + 1));
   }
   EXPECT_LE(rewrites, 12);
+  // The ranges never reach past the sheet, whose last row holds sheet 1's row 65535's scores.
+  EXPECT_EQ(CapacityFor(60000), 65535);
+  EXPECT_EQ(CapacityFor(65535), 65535);
 }
 
 TEST(ScoringBook, ASheetOfTheSameNameThatIsNotOursIsLeftAlone) {
