@@ -51,9 +51,11 @@ std::optional<AnswerKey> ScoringLink::Key() const {
 
 void ScoringLink::Fail(const std::exception& error) {
   Forget();
+  QString reason = QString::fromUtf8(error.what());
+  if (!reason.endsWith(QLatin1Char('.'))) reason += QLatin1Char('.');
   report_(QStringLiteral("The scores of this workbook are no longer kept current: %1  The rows are written as before; "
                          "lay out the answer key again (Scan > Answer Key...) to go on scoring.")
-              .arg(QString::fromUtf8(error.what())));
+              .arg(reason));
 }
 
 JournalKey ToJournal(const AnswerKey& key) {

@@ -26,6 +26,7 @@ struct MemorySheet {
   QString name;
   std::map<std::pair<int, int>, MemoryCell> cells;  // (row, column)
   int puts = 0;
+  bool refusePuts = false;  // every put fails, as on a server that refuses it
   const MemoryCell* At(int row, int column) const {
     const auto it = cells.find({row, column});
     return it == cells.end() ? nullptr : &it->second;
@@ -72,6 +73,7 @@ class MemoryWorkbook : public std::enable_shared_from_this<MemoryWorkbook> {
         if (it == cells.end()) return {};
         return formula && !it->second.formula.isEmpty() ? OleVariant(it->second.formula) : it->second.value;
       }
+      if (sheet_->refusePuts) throw EOleError("The server refused the put");
       ++sheet_->puts;
       const OleVariant& value = args.at(0);
       const QString text = value.ToText();
