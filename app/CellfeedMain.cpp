@@ -489,6 +489,10 @@ void TfrmMain::TakeKeySheet(const QStringList& values, BubbleMode mode) {
   const KeyArrived arrived = std::exchange(keyWanted_, nullptr);
   // Sheets that came before the key sheet are rows, in the workbook they were scanned for.
   Guarded([this] { WorkbookSwitch(*this).WriteWaitingSheets(); });
+  if (!writingRows_) {
+    tmrInputVal->stop();  // its sheet has gone in: the next one's own wait counts
+    ArmRowWriter();
+  }
   arrived(values, mode == BubbleMode::Multiple ? MarkMode::Multiple : MarkMode::Single);
 }
 
