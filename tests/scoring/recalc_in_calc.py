@@ -6,6 +6,9 @@ application's English syntax), go into an .xlsx through openpyxl, so Calc
 reads the formula texts as that application writes them, and Calc loads and
 recalculates it headless, with a profile of its own.
 
+A saved workbook (.xls, .xlsx, .ods) given instead of cells.json is loaded as
+it is, to see what Calc makes of a file a server saved.
+
 usage: recalc_in_calc.py work-folder cells.json result.json [cells.json result.json ...]
 (one office for them all); each result.json: {sheet name: {"row,column": number | text | "#ERROR"}} for every
 non-empty cell of every sheet."""
@@ -81,6 +84,9 @@ def read_back(doc):
 def main(work, *pairs):
     jobs = []
     for i in range(0, len(pairs), 2):
+        if not pairs[i].endswith('.json'):
+            jobs.append((pairs[i], pairs[i + 1]))
+            continue
         with open(pairs[i]) as f:
             cells = json.load(f)
         xlsx = os.path.join(work, 'scored%d.xlsx' % i)
