@@ -11,7 +11,7 @@ packages=(
   python3 python3-xlrd python3-xlwt
   xvfb xauth x11-utils
   clang libclang-rt-14-dev
-  libreoffice-calc libreoffice-dev python3-openpyxl
+  libreoffice-calc libreoffice-dev python3-openpyxl python3-uno
 )
 if [ "${1:-}" = package ]; then
   packages+=(dpkg-dev desktop-file-utils appstream lintian)
