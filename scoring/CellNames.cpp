@@ -1,5 +1,7 @@
 #include "scoring/CellNames.h"
 
+namespace CellNames {
+
 QString ColumnLetters(int column) {
   QString letters;
   for (int n = column; n > 0; n = (n - 1) / 26) letters.prepend(QChar('A' + (n - 1) % 26));
@@ -18,3 +20,5 @@ QString AreaName(int firstRow, int firstColumn, int lastRow, int lastColumn) {
 QString SheetPrefix(const QString& sheetName) {
   return QLatin1Char('\'') + QString(sheetName).replace(QLatin1Char('\''), QStringLiteral("''")) + QStringLiteral("'!");
 }
+
+}  // namespace CellNames

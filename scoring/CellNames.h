@@ -4,6 +4,9 @@
 
 #include <QString>
 
+// In a namespace of its own: other parts of the program have helpers of the same names.
+namespace CellNames {
+
 // "A" for 1, "Z" for 26, "AA" for 27.
 QString ColumnLetters(int column);
 // "$B$5", or "B5" with relative parts as asked.
@@ -12,3 +15,5 @@ QString CellName(int row, int column, bool absoluteRow = true, bool absoluteColu
 QString AreaName(int firstRow, int firstColumn, int lastRow, int lastColumn);
 // "'Sheet 1'!" : a sheet name always quoted, its own quotes doubled.
 QString SheetPrefix(const QString& sheetName);
+
+}  // namespace CellNames

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 
+using CellNames::AreaName;
+using CellNames::CellName;
+using CellNames::SheetPrefix;
+
 namespace {
 
 enum Summary {

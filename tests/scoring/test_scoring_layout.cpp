@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace CellNames;
+
 // 4 questions in columns 3..6 (column 4 blank on the key), the ID in columns 1..2.
 AnswerKey SmallKey(MarkMode mode = MarkMode::Multiple) {
   return AnswerKey({"1", "2", "3", " ", "4", "25", "6"}, 1, 2, mode);
