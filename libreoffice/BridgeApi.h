@@ -19,7 +19,7 @@
 namespace CalcBridge {
 
 // Raised to the plugin's exported entry point so program and plugin agree.
-constexpr int kInterfaceVersion = 1;
+constexpr int kInterfaceVersion = 2;
 
 // An empty cell, a number or a text. A formula cell reads as its result.
 using Cell = std::variant<std::monostate, double, QString>;
@@ -42,6 +42,12 @@ class CFW_CALC_BRIDGE_VISIBLE PasswordNeeded : public std::runtime_error {
  public:
   PasswordNeeded(bool wrong) : std::runtime_error("password needed"), afterWrong(wrong) {}  // NOLINT
   bool afterWrong;
+};
+
+// A function's name in the spreadsheet application and in Calc's grammar.
+struct FunctionName {
+  QString application;
+  QString calc;
 };
 
 struct LoadOptions {
@@ -73,6 +79,20 @@ class Office {
   virtual bool Protected(int doc, int sheet) = 0;
   virtual void SetProtected(int doc, int sheet, bool on) = 0;
   virtual bool Modified(int doc) = 0;
+  // The sheets' names in their order, and the one the document's view shows.
+  virtual std::vector<QString> SheetNames(int doc) = 0;
+  virtual int ActiveSheet(int doc) = 0;
+  // A new empty sheet at position (0-based); the sheets from there move on.
+  virtual void InsertSheet(int doc, int position, const QString& name) = 0;
+  virtual void RenameSheet(int doc, int sheet, const QString& name) = 0;
+  // The names defined in the document, for all of it or for one sheet.
+  virtual std::vector<QString> DefinedNames(int doc) = 0;
+  // Calc's functions (the document lends the office's function tables).
+  virtual std::vector<FunctionName> FunctionNames(int doc) = 0;
+  // A formula in Calc's own grammar into one cell, in one call; and a
+  // formula cell's formula in that grammar (empty for a cell without one).
+  virtual void WriteFormula(int doc, int sheet, int32_t row, int32_t col, const QString& formula) = 0;
+  virtual QString ReadFormula(int doc, int sheet, int32_t row, int32_t col) = 0;
   // Closes the document as its window's close box would, without questions.
   virtual void Close(int doc) = 0;
   // Ends the office (asked once our documents are closed).

@@ -2,11 +2,14 @@
 
 #include "automation/OleVariant.h"
 #include "libreoffice/CalcOffice.h"
+#include "libreoffice/FormulaSyntax.h"
 #include "uikit/WorkbookQuestions.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -176,6 +179,122 @@ void CalcInstance::SetProtected(Book& book, int sheet, bool on) {
                book.name);
 }
 
+std::vector<QString> CalcInstance::SheetNames(Book& book) {
+  CheckOpen(book);
+  if (book.sheetNames) return *book.sheetNames;
+  const int id = book.id;
+  book.sheetNames = office_->Get<std::vector<QString>>(
+      CalcOffice::Bound::Call, [id](Office& office) { return office.SheetNames(id); }, book.name);
+  book.sheetCount = static_cast<int>(book.sheetNames->size());
+  ScheduleTurn();
+  return *book.sheetNames;
+}
+
+int CalcInstance::ActiveSheet(Book& book) {
+  BeginCall();
+  CheckOpen(book);
+  const int id = book.id;
+  return office_->Get<int>(CalcOffice::Bound::Call, [id](Office& office) { return office.ActiveSheet(id); }, book.name);
+}
+
+void CalcInstance::AddSheet(Book& book, int position, const QString& name) {
+  BeginCall();  // a gathered row goes to its sheet before the indices move
+  CheckOpen(book);
+  const int id = book.id;
+  office_->Run(CalcOffice::Bound::Call, [id, position, name](Office& office) { office.InsertSheet(id, position, name); },
+               book.name);
+  book.insertions.push_back(position);
+  if (book.sheetNames && position <= static_cast<int>(book.sheetNames->size())) {
+    book.sheetNames->insert(book.sheetNames->begin() + position, name);
+    book.sheetCount = static_cast<int>(book.sheetNames->size());
+  } else {
+    book.sheetNames.reset();
+    book.sheetCount = -1;
+  }
+  blocks_.clear();  // known by sheet index
+}
+
+void CalcInstance::RenameSheet(Book& book, int sheet, const QString& name) {
+  BeginCall();
+  CheckOpen(book);
+  const int id = book.id;
+  office_->Run(CalcOffice::Bound::Call, [id, sheet, name](Office& office) { office.RenameSheet(id, sheet, name); },
+               book.name);
+  if (book.sheetNames && sheet < static_cast<int>(book.sheetNames->size())) {
+    (*book.sheetNames)[static_cast<size_t>(sheet)] = name;
+  } else {
+    book.sheetNames.reset();
+  }
+}
+
+const CalcFunctionNames& CalcInstance::Functions(Book& book) {
+  if (functions_.Empty()) {
+    const int id = book.id;
+    const auto names = office_->Get<std::vector<CalcBridge::FunctionName>>(
+        CalcOffice::Bound::Call, [id](Office& office) { return office.FunctionNames(id); }, book.name);
+    for (const CalcBridge::FunctionName& name : names) functions_.Add(name.application, name.calc);
+  }
+  return functions_;
+}
+
+std::vector<QString> CalcInstance::DefinedNames(Book& book) {
+  if (!book.definedNames) {
+    const int id = book.id;
+    book.definedNames = office_->Get<std::vector<QString>>(
+        CalcOffice::Bound::Call, [id](Office& office) { return office.DefinedNames(id); }, book.name);
+    ScheduleTurn();
+  }
+  return *book.definedNames;
+}
+
+QString CalcInstance::CellName(Book& book, int sheet, int32_t row, int32_t col) {
+  const std::vector<QString> names = SheetNames(book);
+  const QString sheetName = sheet < static_cast<int>(names.size()) ? names[static_cast<size_t>(sheet)]
+                                                                     : QStringLiteral("sheet %1").arg(sheet + 1);
+  return SheetNameInFormula(sheetName) + QLatin1Char('!') + ColumnLetters(col) + QString::number(row + 1);
+}
+
+void CalcInstance::PutFormula(const BookRef& book, int sheet, int32_t row, int32_t col, const QString& formula) {
+  BeginCall();  // after the gathered row, in the order the calls came
+  CheckOpen(*book);
+  CalcFormulaTargets targets;
+  targets.sheet = [this, &book](const QString& name) -> std::optional<QString> {
+    const std::vector<QString> names = SheetNames(*book);
+    for (const QString& known : names) {
+      if (known.compare(name, Qt::CaseInsensitive) == 0) return known;
+    }
+    return std::nullopt;
+  };
+  targets.name = [this, &book](const QString& name) {
+    const std::vector<QString> names = DefinedNames(*book);
+    return std::any_of(names.begin(), names.end(),
+                       [&name](const QString& known) { return known.compare(name, Qt::CaseInsensitive) == 0; });
+  };
+  targets.functions = &Functions(*book);
+  targets.format = book->format;
+  const QString calcFormula = ToCalcGrammar(formula, CellName(*book, sheet, row, col), targets);
+  const int id = book->id;
+  office_->Run(CalcOffice::Bound::Call,
+               [id, sheet, row, col, calcFormula](Office& office) { office.WriteFormula(id, sheet, row, col, calcFormula); },
+               book->name);
+  blocks_.clear();  // its result, and whatever follows from it
+  ScheduleTurn();
+}
+
+QString CalcInstance::GetFormula(Book& book, int sheet, int32_t row, int32_t col) {
+  BeginCall();
+  CheckOpen(book);
+  const int id = book.id;
+  const QString calcFormula = office_->Get<QString>(
+      CalcOffice::Bound::Call, [id, sheet, row, col](Office& office) { return office.ReadFormula(id, sheet, row, col); },
+      book.name);
+  if (!calcFormula.isEmpty()) return FromCalcGrammar(calcFormula, Functions(book));
+  const Cell value = Get(book, sheet, row, col);
+  if (const double* number = std::get_if<double>(&value)) return OleVariant(*number).ToText();
+  if (const QString* text = std::get_if<QString>(&value)) return *text;
+  return {};
+}
+
 void CalcInstance::Put(const BookRef& book, int sheet, int32_t row, int32_t col, Cell value) {
   RaiseWhatWaits();  // but no flush: the put joins the gathered row
   CheckOpen(*book);
@@ -245,7 +364,11 @@ void CalcInstance::ScheduleTurn() {
   QTimer::singleShot(0, &turnContext_, [this] {
     turnScheduled_ = false;
     blocks_.clear();
-    for (const BookRef& book : books_) book->sheetCount = -1;
+    for (const BookRef& book : books_) {
+      book->sheetCount = -1;
+      book->sheetNames.reset();
+      book->definedNames.reset();
+    }
     FlushOnTimer();
   });
 }

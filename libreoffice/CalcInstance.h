@@ -6,6 +6,7 @@
 // Lives on the program's thread; the automation objects hold it.
 
 #include "libreoffice/BridgeApi.h"
+#include "libreoffice/CalcFormula.h"
 #include "libreoffice/WorkbookFormat.h"
 
 #include <QObject>
@@ -14,6 +15,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CalcOffice;
@@ -27,6 +29,18 @@ class CalcInstance {
     QString name;        // file name, or "Book<n>"
     bool closed = false;
     int sheetCount = -1;  // known until the event loop's next turn; -1: ask the office
+    std::optional<std::vector<QString>> sheetNames;    // the same
+    std::optional<std::vector<QString>> definedNames;  // the same
+    std::vector<int> insertions;  // where sheets were added, in order
+
+    // Where the sheet at index stands now, when seen of the insertions had
+    // been made; seen moves on. Sheet objects follow their sheet so.
+    int SheetNow(int index, size_t& seen) const {
+      for (; seen < insertions.size(); ++seen) {
+        if (insertions[seen] <= index) ++index;
+      }
+      return index;
+    }
   };
   using BookRef = std::shared_ptr<Book>;
 
@@ -57,6 +71,17 @@ class CalcInstance {
   // Rows and columns 0-based.
   void Put(const BookRef& book, int sheet, int32_t row, int32_t col, CalcBridge::Cell value);
   CalcBridge::Cell Get(Book& book, int sheet, int32_t row, int32_t col);
+  // Sheets: names in order, the one Calc's view shows, a new one at
+  // position (0-based), a new name (checked by the caller).
+  std::vector<QString> SheetNames(Book& book);
+  int ActiveSheet(Book& book);
+  void AddSheet(Book& book, int position, const QString& name);
+  void RenameSheet(Book& book, int sheet, const QString& name);
+  // A formula in the application's syntax into a cell (EOleError naming the
+  // cell, the formula and the place when it is refused), and a cell's
+  // formula in that syntax, or its value as text when it has none.
+  void PutFormula(const BookRef& book, int sheet, int32_t row, int32_t col, const QString& formula);
+  QString GetFormula(Book& book, int sheet, int32_t row, int32_t col);
   bool Visible() const { return visible_; }
   void SetVisible(bool visible);
   void Quit();
@@ -84,12 +109,16 @@ class CalcInstance {
   void FlushOnTimer();
   void ScheduleTurn();
   void AskAndClose(Book& book);
+  const CalcFunctionNames& Functions(Book& book);
+  std::vector<QString> DefinedNames(Book& book);
+  QString CellName(Book& book, int sheet, int32_t row, int32_t col);
 
   std::shared_ptr<CalcOffice> office_;
   std::vector<BookRef> books_;
   std::weak_ptr<Book> active_;
   PendingRow pending_;
   std::vector<Block> blocks_;
+  CalcFunctionNames functions_;  // the office's, asked once
   std::exception_ptr deferredFailure_;  // from a flush on the timer, for the next call
   QObject turnContext_;                 // the timers' context: they die with the instance
   bool turnScheduled_ = false;

@@ -5,12 +5,14 @@
 // (private profile, private pipe) and that ends with the program. The
 // members are those of the built-in server (SpreadsheetServer.h) that the
 // application uses:
-//   application: Visible (get/put), Workbooks, ActiveWorkbook, Sheets(i), Save, Quit, Name
+//   application: Visible (get/put), Workbooks, ActiveWorkbook, Sheets(i or name), Save, Quit, Name
 //   workbooks:   Add, Open(path, ...), Count, Item(i)
-//   workbook:    SaveAs(path), Save, Sheets / Worksheets, Name, FullName, Saved
-//   sheets:      Item(i), Count
-//   sheet:       Cells(row, col), Protect, Unprotect, ProtectionMode, ProtectContents
-//   cell:        Value / Value2 (get/put), Row, Column
+//   workbook:    SaveAs(path), Save, Sheets / Worksheets (i or name), Name, FullName, Saved
+//   sheets:      Item(i or name), Count, Add(Before, After)
+//   sheet:       Cells(row, col), Protect, Unprotect, ProtectionMode, ProtectContents, Index,
+//                Name (get/put)
+//   cell:        Value / Value2 (get/put), Formula (get/put, the application's English
+//                syntax; CalcFormula.h), Row, Column
 // Formats go by the file name: .xlsx (Office Open XML), .ods (OpenDocument),
 // .xls (Excel 97); Save keeps the workbook's format.
 //

@@ -1,6 +1,7 @@
 #include "UnoOffice.h"
 
 #include "LoadInteraction.h"
+#include "UnoSheets.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/awt/XWindow2.hpp>
@@ -313,25 +314,29 @@ void UnoOffice::WriteRow(int doc, int sheet, int32_t row, int32_t firstCol, cons
     const uno::Sequence<uno::Sequence<uno::Any>> rows(&values, 1);
     remoteCalls_ += 3;
     ++dataCalls_;
-    try {
-      data->setDataArray(rows);
-    } catch (const uno::RuntimeException&) {
-      // Calc refuses writes to a protected sheet; the program's rows go in
-      // regardless (the protection guards the file for its users), so the
-      // protection is lifted for the write and put back at once.
-      const uno::Reference<util::XProtectable> protectable(Sheet(doc, sheet), uno::UNO_QUERY_THROW);
-      remoteCalls_ += 2;
-      if (!protectable->isProtected()) throw;
-      try {
-        protectable->unprotect(OUString());
-      } catch (const lang::IllegalArgumentException&) {
-        throw CalcBridge::Failure("the sheet is protected with a password, so no rows can be written to it");
-      }
-      data->setDataArray(rows);
-      protectable->protect(OUString());
-      remoteCalls_ += 3;
-    }
+    WriteInto(doc, sheet, [&] { data->setDataArray(rows); });
   });
+}
+
+void UnoOffice::WriteInto(int doc, int sheet, const std::function<void()>& write) {
+  try {
+    write();
+  } catch (const uno::RuntimeException&) {
+    // Calc refuses writes to a protected sheet; the program's rows go in
+    // regardless (the protection guards the file for its users), so the
+    // protection is lifted for the write and put back at once.
+    const uno::Reference<util::XProtectable> protectable(Sheet(doc, sheet), uno::UNO_QUERY_THROW);
+    remoteCalls_ += 2;
+    if (!protectable->isProtected()) throw;
+    try {
+      protectable->unprotect(OUString());
+    } catch (const lang::IllegalArgumentException&) {
+      throw CalcBridge::Failure("the sheet is protected with a password, so nothing can be written to it");
+    }
+    write();
+    protectable->protect(OUString());
+    remoteCalls_ += 3;
+  }
 }
 
 std::vector<Cell> UnoOffice::ReadColumn(int doc, int sheet, int32_t col, int32_t firstRow, int32_t count) {
@@ -409,6 +414,62 @@ bool UnoOffice::Modified(int doc) {
     remoteCalls_ += 2;
   });
   return modified;
+}
+
+std::vector<QString> UnoOffice::SheetNames(int doc) {
+  std::vector<QString> names;
+  Guarded(doc, [&] { names = UnoSheets::Names(Doc(doc).model, remoteCalls_); });
+  return names;
+}
+
+int UnoOffice::ActiveSheet(int doc) {
+  int active = 0;
+  Guarded(doc, [&] { active = UnoSheets::Active(Doc(doc).model, remoteCalls_); });
+  return active;
+}
+
+void UnoOffice::InsertSheet(int doc, int position, const QString& name) {
+  Guarded(doc, [&] {
+    Document& d = Doc(doc);
+    UnoSheets::Insert(d.model, position, name, remoteCalls_);
+    // Known by index: the sheets from the new one's place on move one on.
+    std::map<int, uno::Reference<table::XCellRange>> moved;
+    for (auto& [index, range] : d.sheets) moved.emplace(index >= position ? index + 1 : index, std::move(range));
+    d.sheets = std::move(moved);
+  });
+}
+
+void UnoOffice::RenameSheet(int doc, int sheet, const QString& name) {
+  Guarded(doc, [&] { UnoSheets::Rename(Sheet(doc, sheet), name, remoteCalls_); });
+}
+
+std::vector<QString> UnoOffice::DefinedNames(int doc) {
+  std::vector<QString> names;
+  Guarded(doc, [&] { names = UnoSheets::DefinedNames(Doc(doc).model, remoteCalls_); });
+  return names;
+}
+
+std::vector<CalcBridge::FunctionName> UnoOffice::FunctionNames(int doc) {
+  std::vector<CalcBridge::FunctionName> names;
+  Guarded(doc, [&] { names = UnoSheets::FunctionNames(Doc(doc).model, remoteCalls_); });
+  return names;
+}
+
+void UnoOffice::WriteFormula(int doc, int sheet, int32_t row, int32_t col, const QString& formula) {
+  Guarded(doc, [&] {
+    const uno::Reference<table::XCellRange> range = Sheet(doc, sheet);
+    ++dataCalls_;
+    WriteInto(doc, sheet, [&] { UnoSheets::WriteFormula(range, row, col, formula, remoteCalls_); });
+  });
+}
+
+QString UnoOffice::ReadFormula(int doc, int sheet, int32_t row, int32_t col) {
+  QString formula;
+  Guarded(doc, [&] {
+    ++dataCalls_;
+    formula = UnoSheets::ReadFormula(Sheet(doc, sheet), row, col, remoteCalls_);
+  });
+  return formula;
 }
 
 void UnoOffice::Close(int doc) {

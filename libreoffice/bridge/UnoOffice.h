@@ -34,6 +34,14 @@ class UnoOffice : public CalcBridge::Office {
   bool Protected(int doc, int sheet) override;
   void SetProtected(int doc, int sheet, bool on) override;
   bool Modified(int doc) override;
+  std::vector<QString> SheetNames(int doc) override;
+  int ActiveSheet(int doc) override;
+  void InsertSheet(int doc, int position, const QString& name) override;
+  void RenameSheet(int doc, int sheet, const QString& name) override;
+  std::vector<QString> DefinedNames(int doc) override;
+  std::vector<CalcBridge::FunctionName> FunctionNames(int doc) override;
+  void WriteFormula(int doc, int sheet, int32_t row, int32_t col, const QString& formula) override;
+  QString ReadFormula(int doc, int sheet, int32_t row, int32_t col) override;
   void Close(int doc) override;
   void Terminate() override;
   uint64_t RemoteCalls() const override { return remoteCalls_; }
@@ -51,6 +59,9 @@ class UnoOffice : public CalcBridge::Office {
   css::uno::Reference<css::table::XCellRange> Sheet(int doc, int sheet);
   // Runs a call, turning the office's exceptions into the bridge's own.
   void Guarded(int doc, const std::function<void()>& call);
+  // Runs a write; on a protected sheet the protection is lifted for it and
+  // put back at once, as the program's writes go in regardless.
+  void WriteInto(int doc, int sheet, const std::function<void()>& write);
   void Count() { ++remoteCalls_; }
 
   css::uno::Reference<css::uno::XComponentContext> local_;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 
 ProgramRun RunProgram(const QString& program, const QStringList& args, int timeoutMs,
@@ -72,16 +73,19 @@ QString XlrdValues(const QString& path) {
   return run.out;
 }
 
-void MakeWithOffice(const QString& out, const QString& filter, const QString& scriptBody, const QString& password) {
+namespace {
+
+// Runs body with the office's own Python against a headless office of the
+// suite's own; body gets `desktop`, `prop` and `args` (the strings given).
+ProgramRun RunWithOffice(const QString& body, const QStringList& args) {
   TempDir work;
-  // The office's own Python, run headless in a profile of its own.
   const QString script = QStringLiteral(
-      "import subprocess, sys, time, uno\n"
+      "import json, subprocess, sys, time, uno\n"
       "from com.sun.star.beans import PropertyValue\n"
       "def prop(n, v):\n"
       "    p = PropertyValue(); p.Name = n; p.Value = v; return p\n"
-      "work, out, flt, pw = sys.argv[1:5]\n"
-      "office = subprocess.Popen(['soffice', '-env:UserInstallation=file://' + sys.argv[5], '--headless',\n"
+      "profile, args = sys.argv[1], sys.argv[2:]\n"
+      "office = subprocess.Popen(['soffice', '-env:UserInstallation=file://' + profile, '--headless',\n"
       "    '--norestore', '--accept=pipe,name=cfwmake%1;urp;'])\n"
       "local = uno.getComponentContext()\n"
       "resolver = local.ServiceManager.createInstanceWithContext('com.sun.star.bridge.UnoUrlResolver', local)\n"
@@ -91,22 +95,85 @@ void MakeWithOffice(const QString& out, const QString& filter, const QString& sc
       "    except Exception:\n"
       "        time.sleep(0.25)\n"
       "desktop = ctx.ServiceManager.createInstanceWithContext('com.sun.star.frame.Desktop', ctx)\n"
-      "doc = desktop.loadComponentFromURL('private:factory/scalc', '_blank', 0, (prop('Hidden', True),))\n"
-      "%2\n"
-      "args = [prop('FilterName', flt)]\n"
-      "if pw: args.append(prop('Password', pw))\n"
-      "doc.storeToURL(uno.systemPathToFileUrl(out), tuple(args))\n"
-      "doc.close(True)\n"
       "try:\n"
-      "    desktop.terminate()\n"
-      "except Exception:\n"
-      "    pass\n"
-      "office.wait(30)\n")
-                             .arg(QFileInfo(work.Path()).fileName().remove(QLatin1Char('-')), scriptBody);
-  const ProgramRun run = RunProgram(QStringLiteral("/usr/bin/python3"),
-                                    {QStringLiteral("-c"), script, work.Path(), out, filter, password, HelperProfile("maker")}, 120000);
+      "%2\n"
+      "finally:\n"
+      "    try:\n"
+      "        desktop.terminate()\n"
+      "    except Exception:\n"
+      "        pass\n"
+      "    office.wait(30)\n")
+                             .arg(QFileInfo(work.Path()).fileName().remove(QLatin1Char('-')),
+                                  QStringLiteral("    ") + QString(body).replace(QLatin1String("\n"), QLatin1String("\n    ")));
+  return RunProgram(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-c"), script, HelperProfile("maker")} + args,
+                    120000);
+}
+
+}  // namespace
+
+void MakeWithOffice(const QString& out, const QString& filter, const QString& scriptBody, const QString& password) {
+  const QString body = QStringLiteral(
+                           "out, flt, pw = args\n"
+                           "doc = desktop.loadComponentFromURL('private:factory/scalc', '_blank', 0, (prop('Hidden', True),))\n") +
+                       scriptBody +
+                       QStringLiteral(
+                           "\n"
+                           "store = [prop('FilterName', flt)]\n"
+                           "if pw: store.append(prop('Password', pw))\n"
+                           "doc.storeToURL(uno.systemPathToFileUrl(out), tuple(store))\n"
+                           "doc.close(True)\n");
+  const ProgramRun run = RunWithOffice(body, {out, filter, password});
   ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
   ASSERT_TRUE(QFile::exists(out));
+}
+
+QJsonObject RecalculatedCells(const QString& path) {
+  const QString body = QStringLiteral(
+      "doc = desktop.loadComponentFromURL(uno.systemPathToFileUrl(args[0]), '_blank', 0, (prop('Hidden', True),))\n"
+      "doc.calculateAll()\n"
+      "cells = {}\n"
+      "for sheet in doc.Sheets:\n"
+      "    cursor = sheet.createCursor(); cursor.gotoEndOfUsedArea(False)\n"
+      "    end = cursor.getRangeAddress()\n"
+      "    for r in range(end.EndRow + 1):\n"
+      "        for c in range(end.EndColumn + 1):\n"
+      "            cell = sheet.getCellByPosition(c, r)\n"
+      "            kind = cell.getType().value\n"
+      "            if kind == 'EMPTY': continue\n"
+      "            name = cell.AbsoluteName.split('.', 1)[1].replace('$', '')\n"
+      "            cells[sheet.Name + '!' + name] = {'type': kind, 'value': cell.getValue(), 'text': cell.getString(),\n"
+      "                                              'error': cell.getError()}\n"
+      "doc.close(True)\n"
+      "print(json.dumps(cells))\n");
+  const ProgramRun run = RunWithOffice(body, {path});
+  EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+  return QJsonDocument::fromJson(run.out.toUtf8()).object();
+}
+
+QJsonObject OpenpyxlFormulas(const QString& path) {
+  const QString script = QStringLiteral(
+      "import sys, json, openpyxl\n"
+      "wb = openpyxl.load_workbook(sys.argv[1])\n"
+      "print(json.dumps({'sheets': wb.sheetnames, 'cells': {ws.title + '!' + c.coordinate: c.value\n"
+      "    for ws in wb.worksheets for row in ws.iter_rows() for c in row if c.value is not None}}))\n");
+  const ProgramRun run = RunProgram(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path});
+  EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+  return QJsonDocument::fromJson(run.out.toUtf8()).object();
+}
+
+QString ConvertedBy(const QString& path, const QString& format) {
+  TempDir out;
+  const ProgramRun run = RunProgram(
+      QStringLiteral("soffice"),
+      {QStringLiteral("-env:UserInstallation=file://%1").arg(HelperProfile("reader")), QStringLiteral("--headless"),
+       QStringLiteral("--convert-to"), format, QStringLiteral("--outdir"), out.Path(), path},
+      120000);
+  EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+  const QString converted = QFileInfo(path).absolutePath() + QLatin1Char('/') + QFileInfo(path).completeBaseName() +
+                            QStringLiteral(" converted.") + format;
+  QFile::remove(converted);
+  QFile::copy(out.Path(QFileInfo(path).completeBaseName() + QLatin1Char('.') + format), converted);
+  return converted;
 }
 
 void CalcTest::SetUpTestSuite() {

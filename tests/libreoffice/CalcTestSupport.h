@@ -10,10 +10,16 @@
 #include "RecordingResponder.h"
 #include "TempDir.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
 #include <gtest/gtest.h>
+
+#include <ostream>
+
+// Texts in the suites' failure messages as texts.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 struct ProgramRun {
   int exitCode = -1;
@@ -34,6 +40,16 @@ QString XlrdValues(const QString& path);
 // `doc` (a new Calc document) and stores it to `out` with `filter`.
 void MakeWithOffice(const QString& out, const QString& filter, const QString& scriptBody,
                     const QString& password = {});
+// Every cell of a workbook as LibreOffice finds it after recalculating the
+// file (separate office): "Sheet!A1" -> {type (VALUE, TEXT, FORMULA), value,
+// text (as shown), error (Calc's code, 0 for none)}.
+QJsonObject RecalculatedCells(const QString& path);
+// An .xlsx as openpyxl reads it: {"sheets": [names], "cells": {"Sheet!A1":
+// value, formulas as their text}}.
+QJsonObject OpenpyxlFormulas(const QString& path);
+// The workbook converted by LibreOffice to format ("xlsx", "xls"), written
+// beside it as "<name> converted.<format>"; its path.
+QString ConvertedBy(const QString& path, const QString& format);
 
 class CalcTest : public ::testing::Test {
  public:
