@@ -175,12 +175,15 @@ void ScoringLayout::QuestionRow(std::vector<SheetCell>& cells, const Question& q
                               .arg(n, p, Summary(kVariance), right, scores, Summary(kMean))));
   cells.push_back(Formula(row, kCheck, QStringLiteral("=IF(%1<%2,\"\",IF(ISNUMBER(%3),IF(%3<0,\"check key\",\"\"),\"\"))")
                                            .arg(n).arg(kCheckFromStudents).arg(pb)));
-  cells.push_back(Formula(row, kBlank, QStringLiteral("=SUMPRODUCT((%1=\" \")*%2)").arg(column, scored)));
+  // The counts read the question's column alone: an unwritten row is neither
+  // blank (" ") nor marked, and keeping the scores out of them spares them the
+  // work every new score brings.
+  cells.push_back(Formula(row, kBlank, QStringLiteral("=SUMPRODUCT((%1=\" \")*1)").arg(column)));
   if (key_.Mode() == MarkMode::Single) return;
-  cells.push_back(Formula(row, kDouble, QStringLiteral("=SUMPRODUCT((LEN(%1)>1)*%2)").arg(column, scored)));
+  cells.push_back(Formula(row, kDouble, QStringLiteral("=SUMPRODUCT((LEN(%1)>1)*1)").arg(column)));
   for (int bubble = 1; bubble <= kBubbles; ++bubble) {
     cells.push_back(Formula(row, kFirstBubble + bubble - 1,
-                            QStringLiteral("=SUMPRODUCT((LEN(%1)-LEN(SUBSTITUTE(%1,\"%2\",\"\")))*%3)").arg(column).arg(bubble).arg(scored)));
+                            QStringLiteral("=SUMPRODUCT(LEN(%1)-LEN(SUBSTITUTE(%1,\"%2\",\"\")))").arg(column).arg(bubble)));
   }
 }
 
