@@ -19,6 +19,7 @@
 #include "uikit/UiServices.h"
 #include "forms/fmAbout.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -36,6 +37,7 @@ namespace {
 constexpr int kClientWidth = 375;
 constexpr int kClientHeight = 34;
 constexpr int kButtonSize = 34;
+constexpr int kLookHeight = 20;  // the line under the status label
 
 
 const QColor kNotActiveColour(255, 0, 0);
@@ -56,7 +58,8 @@ QToolButton* MakeGlyphButton(QWidget* parent, const QString& name, const QString
 }  // namespace
 
 TfrmMain::TfrmMain()
-    : Delivery([](const QString& message) { UiServices::ShowMessage(MessageKind::Error, message); }) {
+    : Delivery([](const QString& message) { UiServices::ShowMessage(MessageKind::Error, message); }),
+      Scoring([](const QString& message) { UiServices::ShowMessage(MessageKind::Error, message); }) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::CustomizeWindowHint);
@@ -76,6 +79,7 @@ TfrmMain::TfrmMain()
   tmrCommDetect->setInterval(5000);
   connect(tmrCommDetect, &QTimer::timeout, this, [this] { Guarded([this] { tmrCommDetectTimer(); }); });
   CreatePort();
+  Delivery.SetRowWritten([this](int row, const QStringList& values) { RowWrittenToWorkbook(row, values); });
 
   // FormCreate: the lists start empty, the row writer is stopped, scanning is off.
   PendingSheets.Clear();
@@ -112,6 +116,14 @@ void TfrmMain::BuildWindow() {
   lblMode->setAutoFillBackground(true);
   lblMode->setFont(DesignFont(19, true));
   SetModeLabel(false);
+
+  lblSheetLook = new QLabel(client);
+  lblSheetLook->setObjectName(QStringLiteral("lblSheetLook"));
+  lblSheetLook->setGeometry(4, kClientHeight, kClientWidth - 8, kLookHeight);
+  lblSheetLook->setFont(DesignFont(10, true));
+  lblSheetLook->setAccessibleName(QStringLiteral("Sheet check"));
+  lblSheetLook->setTextInteractionFlags(Qt::TextSelectableByKeyboard);  // reachable by keyboard, so readers find it
+  lblSheetLook->hide();
 
   sbGen = MakeGlyphButton(client, QStringLiteral("sbGen"), Glyphs::kGenericGlyph, 296);
   sbGen->hide();
@@ -169,6 +181,7 @@ void TfrmMain::BuildMenus() {
                               &TfrmMain::StartScanning1Click);
   StopScanning1 = AddCommand(Scan1, QStringLiteral("StopScanning1"), QStringLiteral("Stop Scanning"),
                              &TfrmMain::StopScanning1Click);
+  AnswerKey1 = AddCommand(Scan1, QStringLiteral("AnswerKey1"), QStringLiteral("Answer Key..."), &TfrmMain::AnswerKey1Click);
 
   // A separator on the bar itself: toolkit separators there would push the
   // following items to the right edge, so it is drawn as an inert bar.
@@ -419,7 +432,13 @@ void TfrmMain::ApdComPort1TriggerAvail(TApdCustomComPort& /*CP*/, uint16_t Count
   const BubbleMode mode = MultipleBubbleMode1->isChecked() ? BubbleMode::Multiple : BubbleMode::Single;
   ReplyOutcome outcome = ClassifyReplyBuffer(ReplyBuffer, ScanningActive, mode);
   const SheetQueue::Clock::time_point now = SheetQueue::Clock::now();
-  for (QStringList& record : outcome.records) PendingSheets.Add(std::move(record), now);
+  for (QStringList& record : outcome.records) {
+    if (keyWanted_) {
+      TakeKeySheet(record, mode);
+      continue;
+    }
+    PendingSheets.Add(std::move(record), now);
+  }
   if (!outcome.records.empty() && !tmrInputVal->isActive()) ArmRowWriter();  // a running interval goes on
   if (outcome.acknowledgement) {
     if (ModeCommandPending) {
@@ -444,4 +463,68 @@ void TfrmMain::tmrCommDetectTimer() {
                               QStringLiteral("The application cannot continue if the machine is unplugged.  "
                                              "This application will close."));
   QCoreApplication::quit();
+}
+
+// ---- scoring ----
+
+void TfrmMain::AnswerKey1Click() {
+  if (CurrentFile.isEmpty()) {
+    UiServices::ShowMessage(MessageKind::Information, QStringLiteral("Excel file must be open before an answer key can be set."));
+    return;
+  }
+  TfrmAnswerKey dialog(this, *this);
+  ExecModal(dialog);
+}
+
+std::optional<AnswerKey> TfrmMain::WorkbookKey() const { return Scoring.Key(); }
+
+void TfrmMain::ScanKeySheet(KeyArrived arrived) {
+  keyWanted_ = std::move(arrived);
+  if (!ScanningActive) Guarded([this] { StartScanning1Click(); });
+}
+
+void TfrmMain::StopWaitingForKey() { keyWanted_ = nullptr; }
+
+void TfrmMain::TakeKeySheet(const QStringList& values, BubbleMode mode) {
+  const KeyArrived arrived = std::exchange(keyWanted_, nullptr);
+  // Sheets that came before the key sheet are rows, in the workbook they were scanned for.
+  Guarded([this] { WorkbookSwitch(*this).WriteWaitingSheets(); });
+  if (!writingRows_) {
+    tmrInputVal->stop();  // its sheet has gone in: the next one's own wait counts
+    ArmRowWriter();
+  }
+  arrived(values, mode == BubbleMode::Multiple ? MarkMode::Multiple : MarkMode::Single);
+}
+
+void TfrmMain::ApplyKey(const AnswerKey& key) {
+  if (CurrentFile.isEmpty() || WorkbookGone) throw EScoring(QStringLiteral("The workbook is no longer open."));
+  // Rows still waiting belong to the workbook as it is: written first, then scored with the rest.
+  WorkbookSwitch(*this).WriteWaitingSheets();
+  Scoring.Apply(WorkSheets, key);
+  CurrentTarget();  // makes the journal when this workbook has none yet
+  try {
+    Journal->Append(ToJournal(key));
+  } catch (const JournalError& error) {
+    UiServices::ShowMessage(MessageKind::Error, error.Message() + QStringLiteral("  The scoring is laid out; save the workbook to keep it."));
+  }
+}
+
+void TfrmMain::RowWrittenToWorkbook(int row, const QStringList& values) {
+  if (const std::optional<QString> line = Scoring.RowWritten(row, values)) ShowSheetLook(*line);
+}
+
+void TfrmMain::ShowSheetLook(const QString& line) {
+  lblSheetLook->setText(line);
+  lblSheetLook->setAccessibleDescription(line);
+  lblSheetLook->setVisible(!line.isEmpty());
+  SetClientHeight();
+  if (line.isEmpty()) return;
+  // Screen readers announce an alert from the label; the operator hears one beep.
+  QAccessibleEvent alert(lblSheetLook, QAccessible::Alert);
+  QAccessible::updateAccessibility(&alert);
+  QApplication::beep();
+}
+
+void TfrmMain::SetClientHeight() {
+  centralWidget()->setFixedSize(kClientWidth, kClientHeight + (lblSheetLook->isHidden() ? 0 : kLookHeight));
 }

@@ -5,9 +5,12 @@
 
 #include "app/CrashJournal.h"
 #include "app/RecentFiles.h"
+#include "app/SheetRecordDecoder.h"
 #include "app/RowDelivery.h"
+#include "app/ScoringLink.h"
 #include "app/SheetQueue.h"
 #include "automation/OleVariant.h"
+#include "forms/fmAnswerKey.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -23,7 +26,7 @@ class QToolButton;
 class TApdComPort;
 class TApdCustomComPort;
 
-class TfrmMain : public QMainWindow {
+class TfrmMain : public QMainWindow, public AnswerKeySource {
   Q_OBJECT
  public:
   TfrmMain();
@@ -31,6 +34,8 @@ class TfrmMain : public QMainWindow {
 
   // Components, named as designed.
   QLabel* lblMode;
+  // The look at the last scored sheet, one line under the status label.
+  QLabel* lblSheetLook;
   QToolButton* btnAbout;
   QToolButton* sbGen;
   QMenu* File1;
@@ -47,6 +52,7 @@ class TfrmMain : public QMainWindow {
   QMenu* Scan1;
   QAction* StartScanning1;
   QAction* StopScanning1;
+  QAction* AnswerKey1;
   QAction* N1;
   QAction* mnuCopyright;
   QTimer* tmrInputVal;
@@ -83,10 +89,13 @@ class TfrmMain : public QMainWindow {
   // The current workbook's crash journal (none before the first workbook).
   std::unique_ptr<CrashJournal> Journal;
   RowDelivery Delivery;
+  // The current workbook's scoring (none until a key is laid out or a scored workbook opened).
+  ScoringLink Scoring;
 
   // Commands, as the menus run them.
   void StartScanning1Click();
   void StopScanning1Click();
+  void AnswerKey1Click();
   void MultipleBubbleMode1Click();
   void SingleBubbleMode1Click();
   void Setup1Click();
@@ -116,6 +125,14 @@ class TfrmMain : public QMainWindow {
   // The settings file's full path: beside the executable, or the per-user one.
   QString SettingsFilePath() const;
 
+  // What the Answer Key dialog asks of the main window.
+  std::optional<AnswerKey> WorkbookKey() const override;
+  void ScanKeySheet(KeyArrived arrived) override;
+  void StopWaitingForKey() override;
+  void ApplyKey(const AnswerKey& key) override;
+  // The line under the status label, until the next sheet lands; a flagged sheet beeps once.
+  void ShowSheetLook(const QString& line);
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -136,6 +153,13 @@ class TfrmMain : public QMainWindow {
   void CreatePort();
   void InstallPortHandler();
 
+  void SetClientHeight();
+  // A row has gone into the current workbook: scoring follows it.
+  void RowWrittenToWorkbook(int row, const QStringList& values);
+  // The key sheet scanned for the Answer Key dialog.
+  void TakeKeySheet(const QStringList& values, BubbleMode mode);
+
   bool shown_ = false;
+  KeyArrived keyWanted_;  // set while the Answer Key dialog waits for its sheet
   bool writingRows_ = false;  // a tick is running; one entered from its boxes leaves the rows to it
 };

@@ -85,6 +85,37 @@ QByteArray EntryLine(const JournalSheet& sheet) {
   return line + '\n';
 }
 
+// "K", time, ID from, ID to, "M" or "S", count, values.
+constexpr int kKeyFixedFields = 6;
+
+QByteArray KeyLine(const JournalKey& key) {
+  QByteArray line = "K\t" + QByteArray::number(key.scannedAt.toMSecsSinceEpoch()) + '\t' + QByteArray::number(key.idFrom) +
+                    '\t' + QByteArray::number(key.idTo) + '\t' + (key.multiple ? "M" : "S") + '\t' +
+                    QByteArray::number(key.values.size());
+  for (const QString& value : key.values) line += '\t' + Escape(value);
+  return line + '\n';
+}
+
+std::optional<JournalKey> ParseKey(const QByteArray& line) {
+  const QList<QByteArray> fields = line.split('\t');
+  if (fields.size() < kKeyFixedFields || fields[0] != "K" || (fields[4] != "M" && fields[4] != "S")) return std::nullopt;
+  bool ok[4] = {};
+  JournalKey key;
+  key.scannedAt = QDateTime::fromMSecsSinceEpoch(fields[1].toLongLong(&ok[0]));
+  key.idFrom = fields[2].toInt(&ok[1]);
+  key.idTo = fields[3].toInt(&ok[2]);
+  key.multiple = fields[4] == "M";
+  const int count = fields[5].toInt(&ok[3]);
+  if (!std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; })) return std::nullopt;
+  if (count != fields.size() - kKeyFixedFields) return std::nullopt;
+  for (qsizetype i = kKeyFixedFields; i < fields.size(); ++i) {
+    const std::optional<QString> value = Unescape(fields[i]);
+    if (!value) return std::nullopt;
+    key.values << *value;
+  }
+  return key;
+}
+
 std::optional<JournalSheet> ParseEntry(const QByteArray& line) {
   const QList<QByteArray> fields = line.split('\t');
   if (fields.size() < kFixedFields || fields[0] != "S") return std::nullopt;
@@ -174,6 +205,10 @@ std::optional<JournalContents> CrashJournal::Read(const QString& journalPath) {
   if (!workbook) return std::nullopt;
   JournalContents contents{*workbook, {}};
   for (qsizetype i = 1; i < lines.size(); ++i) {
+    if (std::optional<JournalKey> key = ParseKey(lines[i])) {
+      contents.key = std::move(key);  // the last one laid out counts
+      continue;
+    }
     const std::optional<JournalSheet> sheet = ParseEntry(lines[i]);
     if (sheet) contents.sheets.push_back(*sheet);  // a damaged line costs that sheet only
   }
@@ -207,10 +242,14 @@ void CrashJournal::OpenForAppend() {
   SyncFolder(Folder());
 }
 
-void CrashJournal::Append(const JournalSheet& sheet) {
+void CrashJournal::Append(const JournalSheet& sheet) { AppendLine(EntryLine(sheet)); }
+
+void CrashJournal::Append(const JournalKey& key) { AppendLine(KeyLine(key)); }
+
+void CrashJournal::AppendLine(const QByteArray& line) {
   const auto start = std::chrono::steady_clock::now();
   if (fd_ < 0) OpenForAppend();
-  if (!WriteAll(fd_, EntryLine(sheet)) || fdatasync(fd_) != 0) {
+  if (!WriteAll(fd_, line) || fdatasync(fd_) != 0) {
     const int error = errno;
     Close();  // reopened at the next sheet: a passing failure costs no more than this one
     Fail(QStringLiteral("written"), filePath_, error);
@@ -218,10 +257,11 @@ void CrashJournal::Append(const JournalSheet& sheet) {
   appendTimesMs_.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
 }
 
-void CrashJournal::Replace(const std::vector<JournalSheet>& sheets) {
+void CrashJournal::Replace(const std::vector<JournalSheet>& sheets, const std::optional<JournalKey>& key) {
   Close();
   EnsureFolder();
   QByteArray data = HeaderLine(workbookPath_);
+  if (key) data += KeyLine(*key);
   for (const JournalSheet& sheet : sheets) data += EntryLine(sheet);
   QByteArray temporary = QFile::encodeName(filePath_ + QStringLiteral(".XXXXXX"));
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);

@@ -5,8 +5,9 @@
 // this process's memory until it is saved; after a crash its journal still
 // holds every sheet since the last save. A successful save retires it.
 //
-// One line per entry, UTF-8, fields separated by tabs, tabs and line ends
-// inside values escaped. A line is taken only when it is whole, so a write
+// One line per entry (a sheet, or an answer key), UTF-8, fields separated by
+// tabs, tabs and line ends inside values escaped. A reader that knows no
+// answer keys passes over their lines as it passes over a damaged one. A line is taken only when it is whole, so a write
 // cut short by a crash leaves the entries before it readable. The file holds
 // the workbook's path and the sheets' values, nothing else: no password or
 // key of a workbook ever goes into it.
@@ -35,9 +36,21 @@ struct JournalSheet {
   bool operator==(const JournalSheet&) const = default;
 };
 
+// The answer key laid out in the workbook, kept like a row so that a crash
+// loses it no more than the sheets scored with it.
+struct JournalKey {
+  QDateTime scannedAt;
+  int idFrom = 0;  // the student ID columns, 0 for none
+  int idTo = 0;
+  bool multiple = true;  // the bubble mode the key sheet was read in
+  QStringList values;    // column 1 first, as decoded
+  bool operator==(const JournalKey&) const = default;
+};
+
 struct JournalContents {
   QString workbookPath;
   std::vector<JournalSheet> sheets;  // in the order they were written
+  std::optional<JournalKey> key;     // the last key laid out since the last save
 };
 
 class CrashJournal {
@@ -64,8 +77,9 @@ class CrashJournal {
   // Appends the sheet and waits until it is on the disk (fdatasync).
   // Throws JournalError.
   void Append(const JournalSheet& sheet);
-  // Replaces the whole journal with these sheets, atomically. Throws JournalError.
-  void Replace(const std::vector<JournalSheet>& sheets);
+  void Append(const JournalKey& key);
+  // Replaces the whole journal with these sheets (and key), atomically. Throws JournalError.
+  void Replace(const std::vector<JournalSheet>& sheets, const std::optional<JournalKey>& key = std::nullopt);
   // The workbook was saved: the journal is no longer needed. Throws JournalError
   // when the file exists and cannot be removed.
   void Retire();
@@ -75,6 +89,7 @@ class CrashJournal {
 
  private:
   void OpenForAppend();
+  void AppendLine(const QByteArray& line);
   void Close();
 
   QString workbookPath_;

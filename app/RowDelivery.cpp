@@ -97,7 +97,8 @@ bool RowDelivery::WriteFront(SheetQueue& queue, const RowTarget& target, SheetQu
     return false;
   }
   ++target.currentRow;
-  queue.TakeFront();
+  const PendingSheet written = queue.TakeFront();
+  if (rowWritten_) rowWritten_(row, written.values);
   return true;
 }
 

@@ -35,8 +35,12 @@ class RowDelivery {
   static constexpr int kWriteAttempts = 3;
   using Report = std::function<void(const QString& message)>;
 
+  using RowWritten = std::function<void(int row, const QStringList& values)>;
+
   // Messages for the user go to `report`; it may run a nested event loop.
   explicit RowDelivery(Report report) : report_(std::move(report)) {}
+  // Told about each row once it is in the workbook (scoring follows the rows).
+  void SetRowWritten(RowWritten hook) { rowWritten_ = std::move(hook); }
 
   // Writes the sheets at the head of the queue that are due by `now`.
   void WriteDue(SheetQueue& queue, const RowTarget& target, SheetQueue::Clock::time_point now);
@@ -55,6 +59,7 @@ class RowDelivery {
   void Keep(const PendingSheet& sheet, const QString& workbookPath, int row, const QString& reason);
 
   Report report_;
+  RowWritten rowWritten_;
   std::set<QString> journalFailureShown_;  // by journal file: one message until it works again
   // A message box runs a nested event loop, in which the row writer may tick:
   // the sheet being written stays this call's alone, written once.

@@ -3,6 +3,7 @@
 #include "app/CellfeedMain.h"
 #include "app/CrashJournal.h"
 #include "app/JournalRecovery.h"
+#include "app/ScoringLink.h"
 #include "app/SpreadsheetChoice.h"
 #include "uikit/UiServices.h"
 #include "automation/ComObj.h"
@@ -15,14 +16,32 @@ namespace {
 
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
 
+// What a journal holds that its workbook lacks: sheets, and the answer key
+// laid out since the last save.
+struct Missing {
+  std::vector<JournalSheet> sheets;
+  bool key = false;
+  int Count() const { return static_cast<int>(sheets.size()) + (key ? 1 : 0); }
+};
+
+Missing MissingFrom(const OleVariant& workSheets, const JournalContents& journal) {
+  return {SheetsMissingFrom(workSheets, journal.sheets), journal.key && !WorkbookHoldsKey(workSheets, *journal.key)};
+}
+
+// The sheets (and the key sheet) as kept apart, each a line of values.
+std::vector<JournalSheet> KeptLines(const Missing& missing, const std::optional<JournalKey>& key) {
+  std::vector<JournalSheet> lines = missing.sheets;
+  if (missing.key && key) lines.push_back({0, 0, key->scannedAt, key->values});
+  return lines;
+}
+
 // A spreadsheet instance of its own, only to read a workbook and let it go.
-std::vector<JournalSheet> MissingFromFile(const JournalContents& journal, const QString& settingsFile) {
+Missing MissingFromFile(const JournalContents& journal, const QString& settingsFile) {
   const OleVariant app = CreateOleObject(ServerForWorkbook(journal.workbookPath, settingsFile));
   const auto quit = [&app] { app.Call(QStringLiteral("Quit")); };
   try {
     app.Get(QStringLiteral("Workbooks")).Call(QStringLiteral("Open"), {journal.workbookPath, false});
-    std::vector<JournalSheet> missing =
-        SheetsMissingFrom(app.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets")), journal.sheets);
+    Missing missing = MissingFrom(app.Get(QStringLiteral("ActiveWorkBook")).Get(QStringLiteral("Sheets")), journal);
     quit();
     return missing;
   } catch (...) {
@@ -52,6 +71,7 @@ void WorkbookSwitch::OpenWorkbook(const QString& path, bool startScanning, Offer
   try {
     Remember(path);
     OfferJournal(offer);
+    w_.Scoring.Adopt(w_.WorkSheets);  // a scored workbook goes on scoring
     if (startScanning) {
       try {
         w_.StartScanning1Click();
@@ -110,6 +130,8 @@ OleVariant WorkbookSwitch::Adopt(OleVariant app, const QString& progId, OleVaria
   w_.WorkbookGone = false;
   w_.RowKnown = false;  // nothing is written here before the first empty row is found
   w_.Journal = std::make_unique<CrashJournal>(path);
+  w_.Scoring.Forget();
+  w_.ShowSheetLook({});
   return previous;
 }
 
@@ -134,19 +156,30 @@ void WorkbookSwitch::Saved() {
 void WorkbookSwitch::OfferJournal(Offer offer) {
   const std::optional<JournalContents> journal = CrashJournal::Read(w_.Journal->FilePath());
   if (!journal) return;
-  const std::vector<JournalSheet> missing = SheetsMissingFrom(w_.WorkSheets, journal->sheets);
-  if (missing.empty()) {
+  const Missing missing = MissingFrom(w_.WorkSheets, *journal);
+  if (missing.Count() == 0) {
     w_.Journal->Retire();  // saved after all, by the spreadsheet's own question
     return;
   }
-  if (offer == Offer::Ask && !Ask(w_.CurrentFile, static_cast<int>(missing.size()))) {
-    const QString csv = KeepApart(w_.CurrentFile, missing);
+  if (offer == Offer::Ask && !Ask(w_.CurrentFile, missing.Count())) {
+    const QString csv = KeepApart(w_.CurrentFile, KeptLines(missing, journal->key));
     w_.Journal->Retire();
-    TellKept(w_.CurrentFile, static_cast<int>(missing.size()), csv, {});
+    TellKept(w_.CurrentFile, missing.Count(), csv, {});
     return;
   }
   // Back in the workbook but not saved yet: the journal keeps them where they are now.
-  w_.Journal->Replace(RestoreSheets(w_.WorkSheets, missing));
+  const std::vector<JournalSheet> restored = RestoreSheets(w_.WorkSheets, missing.sheets);
+  // The key is laid out again over every row, the rows put back among them.
+  if (missing.key) {
+    try {
+      w_.Scoring.Apply(w_.WorkSheets, FromJournal(*journal->key));
+    } catch (const std::exception& error) {
+      // The rows are back whatever becomes of the scoring; the key stays in the journal.
+      UiServices::ShowMessage(MessageKind::Error, QStringLiteral("The answer key cannot be laid out again: %1")
+                                                      .arg(QString::fromUtf8(error.what())));
+    }
+  }
+  w_.Journal->Replace(restored, journal->key);
 }
 
 bool WorkbookSwitch::Ask(const QString& workbookPath, int count) {
@@ -175,7 +208,7 @@ void WorkbookSwitch::OfferJournalsAtStart() {
   for (const QString& file : CrashJournal::AllJournals()) {
     const std::optional<JournalContents> journal = CrashJournal::Read(file);
     if (!journal) continue;  // not one of ours: left alone
-    std::vector<JournalSheet> missing;
+    Missing missing;
     if (QFileInfo::exists(journal->workbookPath)) {
       try {
         missing = MissingFromFile(*journal, w_.SettingsFilePath());
@@ -188,24 +221,25 @@ void WorkbookSwitch::OfferJournalsAtStart() {
         continue;
       }
     } else {
-      const QString csv = journal->sheets.empty() ? QString() : KeepApart(journal->workbookPath, journal->sheets);
+      const Missing all{journal->sheets, journal->key.has_value()};
+      const QString csv = all.Count() == 0 ? QString() : KeepApart(journal->workbookPath, KeptLines(all, journal->key));
       QFile::remove(file);
       if (!csv.isEmpty()) {
-        TellKept(journal->workbookPath, static_cast<int>(journal->sheets.size()), csv,
+        TellKept(journal->workbookPath, all.Count(), csv,
                  QStringLiteral("The workbook '%1' is gone.  ").arg(Shown(journal->workbookPath)));
       }
       continue;
     }
-    if (missing.empty()) {
+    if (missing.Count() == 0) {
       QFile::remove(file);
       continue;
     }
-    if (Ask(journal->workbookPath, static_cast<int>(missing.size()))) {
+    if (Ask(journal->workbookPath, missing.Count())) {
       OpenWorkbook(journal->workbookPath, false, Offer::Restore);
     } else {
-      const QString csv = KeepApart(journal->workbookPath, missing);
+      const QString csv = KeepApart(journal->workbookPath, KeptLines(missing, journal->key));
       QFile::remove(file);  // kept in the file now: never asked about again
-      TellKept(journal->workbookPath, static_cast<int>(missing.size()), csv, {});
+      TellKept(journal->workbookPath, missing.Count(), csv, {});
     }
   }
 }

@@ -14,6 +14,7 @@ FLOORS = [
     ["settings"],
     ["uikit", "automation"],
     ["serial", "spreadsheet", "libreoffice"],
+    ["scoring"],
     ["forms", "tools"],
     ["app"],
 ]

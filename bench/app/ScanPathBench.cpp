@@ -20,6 +20,7 @@
 //                   [--only undisturbed|loaded|disturbed[,...]] [--seed S]
 //                   [--burst K] [--burst-window MS] [--save-every N] [--hogs N] [--modal-ms MS]
 //                   [--save-after MS] [--saves K] [--precise-input-timer]
+//                   [--scored] [--loaded-rows N]
 //
 // The loaded workbook has 64,900 rows, not 65,000, so that the 604 sheets of
 // the run still fit the worksheet's 65,536 rows.
@@ -28,6 +29,10 @@
 // (default 450: just before that sheet's writer tick is due).
 // --saves: K saves after sheets spread evenly over the disturbed run
 // (default 1), to sample how often a save and a record meet.
+// --scored: a 40-question answer key laid out in the workbook before the
+// sheets come, as OK in Scan > Answer Key... does: each row is also scored.
+// --loaded-rows: the rows of the loaded run's workbook (default 64,900); a
+// scored run over a class-sized workbook compares with the same unscored.
 // --precise-input-timer: an experiment on the product, not the product: the
 // row writer's timer switched from the toolkit's coarse default to precise.
 //
@@ -81,6 +86,10 @@ struct Options {
   int hogs = 2;
   int modalMs = 2000;
   bool preciseInputTimer = false;
+  // The workbook's scoring laid out with a 40-question key before the sheets
+  // come, so each row also gets its score and statistics.
+  bool scored = false;
+  int loadedRows = kLoadedRows;  // the loaded run's workbook
   // Internal: one run in this process, the workbook to make, or a spinning process.
   QString child;
   QString scratch;
@@ -94,8 +103,8 @@ std::optional<Options> ParseOptions(const QStringList& args) {
   Options o;
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString& a = args[i];
-    if (a == "--precise-input-timer" || a == "--burn") {
-      (a == "--burn" ? o.burn : o.preciseInputTimer) = true;
+    if (a == "--precise-input-timer" || a == "--burn" || a == "--scored") {
+      (a == "--burn" ? o.burn : a == "--scored" ? o.scored : o.preciseInputTimer) = true;
       continue;
     }
     const bool hasValue = i + 1 < args.size();
@@ -118,6 +127,7 @@ std::optional<Options> ParseOptions(const QStringList& args) {
     else if (a == "--child") o.child = v;
     else if (a == "--scratch") o.scratch = v;
     else if (a == "--workbook") o.workbook = v;
+    else if (a == "--loaded-rows") o.loadedRows = v.toInt(&ok);
     else if (a == "--generate") o.generate = v;
     else return std::nullopt;
     if (!ok) return std::nullopt;
@@ -177,6 +187,7 @@ int RunChild(const Options& o) {
   run.saveAfter = std::chrono::milliseconds(o.saveAfterMs);
   run.saves = o.saves;
   run.preciseInputTimer = o.preciseInputTimer;
+  run.scored = o.scored;
   const QJsonObject figures = scan_bench::RunScanPath(run);
   std::printf("%s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
   return figures.contains("error") ? 1 : 0;
@@ -218,9 +229,10 @@ QJsonObject RunOne(const Options& o, const QString& kind) {
                    "--modal-ms", QString::number(o.modalMs),
                    "--scratch",  scratch.path()};
   if (o.preciseInputTimer) args << "--precise-input-timer";
+  if (o.scored) args << "--scored";
   if (kind != "undisturbed") {
     // The run saves over the workbook it opened: it gets a copy.
-    const QString pristine = EnsureWorkbook(o, kind == "loaded" ? kLoadedRows : kDisturbedRows);
+    const QString pristine = EnsureWorkbook(o, kind == "loaded" ? o.loadedRows : kDisturbedRows);
     const QString copy = scratch.filePath(QFileInfo(pristine).fileName());
     if (!QFile::copy(pristine, copy)) return {{"error", QStringLiteral("cannot copy %1").arg(pristine)}};
     args << "--workbook" << copy;
@@ -347,7 +359,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: %s [--sheets N] [--interval MS] [--workdir DIR] [--only undisturbed|loaded|disturbed[,...]]\n"
                  "          [--seed S] [--burst K] [--burst-window MS] [--save-every N] [--hogs N] [--modal-ms MS]\n"
-                 "          [--save-after MS] [--saves K] [--precise-input-timer]\n",
+                 "          [--save-after MS] [--saves K] [--precise-input-timer] [--scored] [--loaded-rows N]\n",
                  argv[0]);
     return 2;
   }

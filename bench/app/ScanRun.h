@@ -48,6 +48,9 @@ struct RunOptions {
   // An experiment, not the product: the input timer made precise, to see what
   // its coarse default costs.
   bool preciseInputTimer = false;
+  // A 40-question key laid out (as at OK in Scan > Answer Key...) before the
+  // sheets come: every row is scored as it is written.
+  bool scored = false;
   std::uint32_t seed = 1;
 };
 

@@ -124,6 +124,46 @@ TEST(CrashJournal, ReplaceRetireAndAFreshStart) {
   EXPECT_EQ(CrashJournal::Read(journal.FilePath())->sheets, std::vector<JournalSheet>{Sheet(4, 9, {"4"})});
 }
 
+TEST(CrashJournal, TheAnswerKeyIsKeptLikeARowAndTheLastOneCounts) {
+  StateHome home;
+  CrashJournal journal(home.tmp.Path("class.xls"));
+  const JournalKey first{QDateTime::fromMSecsSinceEpoch(1700000000000), 41, 46, true, {"3", " ", "1\t2"}};
+  JournalKey second = first;
+  second.multiple = false;
+  second.idFrom = second.idTo = 0;
+  second.values = {"A", "C"};
+  journal.Append(Sheet(1, 1, {"1"}));
+  journal.Append(first);
+  journal.Append(Sheet(2, 2, {"2"}));
+  std::optional<JournalContents> read = CrashJournal::Read(journal.FilePath());
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->sheets.size(), 2u);
+  ASSERT_TRUE(read->key);
+  EXPECT_EQ(*read->key, first);
+  journal.Append(second);
+  EXPECT_EQ(*CrashJournal::Read(journal.FilePath())->key, second);
+  // Putting sheets back keeps the key in the journal.
+  journal.Replace({Sheet(1, 5, {"1"})}, second);
+  read = CrashJournal::Read(journal.FilePath());
+  EXPECT_EQ(read->sheets.size(), 1u);
+  EXPECT_EQ(*read->key, second);
+  journal.Replace({Sheet(1, 5, {"1"})});
+  EXPECT_FALSE(CrashJournal::Read(journal.FilePath())->key);
+}
+
+TEST(CrashJournal, AJournalWithoutKeysOrWithADamagedKeyLineStillReads) {
+  StateHome home;
+  CrashJournal journal(home.tmp.Path("older.xls"));
+  journal.Append(Sheet(1, 1, {"1"}));
+  AppendRaw(journal.FilePath(), "K\t1700000000000\t1\t2\tX\t1\t3\n");  // an unknown mode
+  AppendRaw(journal.FilePath(), "K\t1700000000000\t1\t2\tM\t2\t3\n");  // a count that does not fit
+  journal.Append(Sheet(2, 2, {"2"}));
+  const std::optional<JournalContents> read = CrashJournal::Read(journal.FilePath());
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->sheets.size(), 2u);
+  EXPECT_FALSE(read->key);
+}
+
 TEST(CrashJournal, AllJournalsListsOnlyJournalsOldestFirst) {
   StateHome home;
   CrashJournal first("/a/first.xls");

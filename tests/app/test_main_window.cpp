@@ -59,7 +59,7 @@ TEST_F(MainWindowTest, MenusInDisplayOrderWithoutShortcuts) {
   EXPECT_EQ(Captions(w->File1->actions()), QStringList({"New...", "Open", "Save", "Exit"}));
   EXPECT_EQ(Captions(w->Calibrate1->actions()),
             QStringList({"Setup && Calibrate", "-", "Multiple Bubble Mode", "Single Bubble Mode"}));
-  EXPECT_EQ(Captions(w->Scan1->actions()), QStringList({"Start Scanning", "Stop Scanning"}));
+  EXPECT_EQ(Captions(w->Scan1->actions()), QStringList({"Start Scanning", "Stop Scanning", "Answer Key..."}));
   EXPECT_FALSE(w->N1->isEnabled());
   for (const QAction* a : w->findChildren<QAction*>()) EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
   EXPECT_TRUE(w->MultipleBubbleMode1->isChecked());

@@ -53,7 +53,15 @@ class AutomationSpy : public std::enable_shared_from_this<AutomationSpy> {
       if (spy_->goneWhen && spy_->goneWhen(member, kind, args)) {
         throw EServerGone("The workbook is no longer open in the spreadsheet");
       }
-      OleVariant result = target_->Invoke(member, kind, args);
+      // A wrapped object handed back as an argument (a sheet to add another
+      // after, say) reaches the server as its own object again.
+      std::vector<OleVariant> unwrapped = args;
+      for (OleVariant& arg : unwrapped) {
+        if (auto* proxy = dynamic_cast<Proxy*>(arg.kind() == OleVariant::Kind::Object ? arg.ToObject().get() : nullptr)) {
+          arg = OleVariant(proxy->target_);
+        }
+      }
+      OleVariant result = target_->Invoke(member, kind, unwrapped);
       if (result.kind() == OleVariant::Kind::Object) return OleVariant(std::make_shared<Proxy>(spy_, result.ToObject()));
       return result;
     }
