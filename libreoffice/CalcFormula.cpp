@@ -68,7 +68,8 @@ QString Piece(const QString& formula, const QString& cell, const FormulaPiece& p
     case Kind::Intersection: return QStringLiteral("!");
     case Kind::Reference: return Reference(formula, cell, piece, targets);
     case Kind::Function: {
-      const std::optional<QString> name = targets.functions ? targets.functions->CalcName(piece.text) : piece.text;
+      const std::optional<QString> name = targets.functions ? targets.functions->CalcName(piece.text)
+                                                            : CalcFunctionNames().CalcName(piece.text).value_or(piece.text);
       if (!name) Refuse(formula, cell, piece.offset, QStringLiteral("there is no function %1").arg(piece.text.toUpper()));
       return *name;
     }
@@ -130,7 +131,19 @@ bool IsNameChar(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'.'
 
 }  // namespace
 
+CalcFunctionNames::CalcFunctionNames() {
+  // Calc's own CEILING and FLOOR take a third argument and round negative
+  // numbers the other way; the application's are Calc's .XCL pair. Every
+  // office lists them under the same names, so they are known from the start.
+  for (const char* name : {"CEILING", "FLOOR"}) {
+    const QString calc = QLatin1String(name) + QStringLiteral(".XCL");
+    toCalc_.insert(QLatin1String(name), calc);
+    toApplication_.insert(calc, QLatin1String(name));
+  }
+}
+
 void CalcFunctionNames::Add(const QString& application, const QString& calc) {
+  listed_ = true;
   const QString a = application.toUpper();
   const QString c = calc.toUpper();
   if (!toCalc_.contains(a)) toCalc_.insert(a, calc);

@@ -19,8 +19,10 @@
 // (they differ for a few: PDURATION is DURATION there, add-ins have long names).
 class CalcFunctionNames {
  public:
+  CalcFunctionNames();
   void Add(const QString& application, const QString& calc);
-  bool Empty() const { return toCalc_.isEmpty(); }
+  // No office's list has been added yet.
+  bool Empty() const { return !listed_; }
   // Calc's name of a function named in the application's way; nothing when Calc has none.
   std::optional<QString> CalcName(const QString& application) const;
   // The application's name of a function Calc names so; the name itself when not known.
@@ -29,6 +31,7 @@ class CalcFunctionNames {
  private:
   QHash<QString, QString> toCalc_;         // by the application's name in capitals
   QHash<QString, QString> toApplication_;  // by Calc's name in capitals
+  bool listed_ = false;
 };
 
 // What a formula may refer to in the workbook it goes into.

@@ -120,6 +120,18 @@ TEST(CalcFormula, SheetsNamesAndFunctionsAreTakenAsTheWorkbookSpellsThem) {
             "=PDURATION(1,2,3)+COUPDAYS(1,2,3)");
 }
 
+// Calc lists its own CEILING and FLOOR under the application's names; they
+// round negative numbers the other way, so the application's go to the .XCL pair.
+TEST(CalcFormula, CeilingAndFloorAreTheApplicationsWhateverTheOfficeLists) {
+  Book book;
+  book.functions.Add("CEILING", "CEILING");
+  book.functions.Add("FLOOR.XCL", "FLOOR.XCL");
+  book.functions.Add("FLOOR", "FLOOR");
+  EXPECT_EQ(book.ToCalc("=ceiling(-2.5,2)+FLOOR(-2.5,2)"), "=CEILING.XCL(-2.5;2)+FLOOR.XCL(-2.5;2)");
+  EXPECT_EQ(FromCalcGrammar("=CEILING.XCL(-2.5;2)+FLOOR.XCL(-2.5;2)", book.functions), "=CEILING(-2.5,2)+FLOOR(-2.5,2)");
+  EXPECT_EQ(ToCalcGrammar("=CEILING(1,2)", QStringLiteral("A1"), CalcFormulaTargets{}), "=CEILING.XCL(1;2)");
+}
+
 // What Calc gives back that the corpus never wrote: the forms of its own
 // that the application writes otherwise.
 TEST(CalcFormula, CalcsOwnFormsReadBackInTheApplicationsSyntax) {
