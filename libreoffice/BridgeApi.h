@@ -19,7 +19,7 @@
 namespace CalcBridge {
 
 // Raised to the plugin's exported entry point so program and plugin agree.
-constexpr int kInterfaceVersion = 1;
+constexpr int kInterfaceVersion = 2;
 
 // An empty cell, a number or a text. A formula cell reads as its result.
 using Cell = std::variant<std::monostate, double, QString>;
@@ -58,6 +58,8 @@ class Office {
   // Connects to the office listening on the pipe; false while nobody answers
   // there yet. programDir holds the office's fundamentalrc.
   virtual bool Connect(const QString& programDir, const QString& pipeName) = 0;
+  // One round trip that changes nothing: the office still answers.
+  virtual void Ping() = 0;
   // A new empty spreadsheet document, or a file loaded with an explicit filter.
   // Loading refuses documents the office would open read-only.
   virtual int NewDocument(bool hidden) = 0;

@@ -4,8 +4,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
+
+#include <csignal>
 
 ProgramRun RunProgram(const QString& program, const QStringList& args, int timeoutMs,
                       const QStringList& extraEnvironment) {
@@ -30,6 +34,7 @@ ProgramRun RunProgram(const QString& program, const QStringList& args, int timeo
 }
 
 QString OpenpyxlRows(const QString& path, int rows, int cols, int sheet) {
+  NeededPackages::Require({"openpyxl"});
   const QString script = QStringLiteral(
       "import sys, openpyxl\n"
       "ws = openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets[int(sys.argv[4]) - 1]\n"
@@ -54,6 +59,7 @@ QString HelperProfile(const char* use) {
 }  // namespace
 
 QString ConvertedCsv(const QString& path) {
+  NeededPackages::Require({"soffice"});
   TempDir out;
   const ProgramRun run = RunProgram(
       QStringLiteral("soffice"),
@@ -65,6 +71,7 @@ QString ConvertedCsv(const QString& path) {
 }
 
 QString XlrdValues(const QString& path) {
+  NeededPackages::Require({"xlrd"});
   const ProgramRun run = RunProgram(QStringLiteral("/usr/bin/python3"),
                                     {QStringLiteral(CFW_SOURCE_DIR "/tests/spreadsheet/xlrd_probe.py"),
                                      QStringLiteral("values"), path});
@@ -73,6 +80,7 @@ QString XlrdValues(const QString& path) {
 }
 
 void MakeWithOffice(const QString& out, const QString& filter, const QString& scriptBody, const QString& password) {
+  NeededPackages::Require({"uno", "soffice"});
   TempDir work;
   // The office's own Python, run headless in a profile of its own.
   const QString script = QStringLiteral(
@@ -107,6 +115,51 @@ void MakeWithOffice(const QString& out, const QString& filter, const QString& sc
                                     {QStringLiteral("-c"), script, work.Path(), out, filter, password, HelperProfile("maker")}, 120000);
   ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
   ASSERT_TRUE(QFile::exists(out));
+}
+
+QString GoneMessageOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const EServerGone& e) {
+    return e.Message();
+  } catch (const EOleError& e) {
+    return QStringLiteral("not gone: ") + e.Message();
+  }
+  return QStringLiteral("no failure");
+}
+
+bool ProcessRuns(int64_t pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0; }
+
+namespace {
+
+// Every thread of the process is in the stopped state ('T'; 't' when traced).
+bool AllThreadsStopped(int64_t pid) {
+  const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+  const QStringList threads = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  if (threads.isEmpty()) return false;
+  for (const QString& thread : threads) {
+    QFile stat(tasks + QLatin1Char('/') + thread + QStringLiteral("/stat"));
+    if (!stat.open(QIODevice::ReadOnly)) continue;  // ended meanwhile
+    const QByteArray line = stat.readAll();
+    // "pid (name) state ...": the name may hold anything, even ") ".
+    const qsizetype close = line.lastIndexOf(')');
+    const char state = close >= 0 && close + 2 < line.size() ? line[close + 2] : '?';
+    if (state != 'T' && state != 't') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StopLikeAHang(int64_t pid) {
+  if (!ProcessRuns(pid) || ::kill(static_cast<pid_t>(pid), SIGSTOP) != 0) return false;
+  QElapsedTimer clock;
+  clock.start();
+  while (!AllThreadsStopped(pid)) {
+    if (clock.elapsed() > 10000) return false;
+    QThread::msleep(1);
+  }
+  return true;
 }
 
 void CalcTest::SetUpTestSuite() {

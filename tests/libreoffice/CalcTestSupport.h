@@ -7,11 +7,14 @@
 
 #include "automation/OleVariant.h"
 
+#include "NeededPackages.h"
 #include "RecordingResponder.h"
 #include "TempDir.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +37,17 @@ QString XlrdValues(const QString& path);
 // `doc` (a new Calc document) and stores it to `out` with `filter`.
 void MakeWithOffice(const QString& out, const QString& filter, const QString& scriptBody,
                     const QString& password = {});
+
+// The message of the EServerGone that call throws; "not gone: ..." for
+// another failure, "no failure" when it throws nothing.
+QString GoneMessageOf(const std::function<void()>& call);
+// Whether the process exists (a stopped one does; one that was reaped not).
+bool ProcessRuns(int64_t pid);
+// Stops the process as a hang would, and returns once the kernel has stopped
+// every thread of it (false when that took over 10 s). kill() returns before
+// that: a thread not yet stopped still answers calls, on a busy machine for
+// tens of milliseconds.
+bool StopLikeAHang(int64_t pid);
 
 class CalcTest : public ::testing::Test {
  public:
