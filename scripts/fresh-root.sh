@@ -86,6 +86,10 @@ git clone -q "$top" "$run/root/project"
 [ -d "$top/../shared" ] && cp -r "$top/../shared" "$run/root/shared"
 cp /etc/resolv.conf "$run/root/etc/resolv.conf" 2>/dev/null || true
 
+# A terminal is handed on, for a command run by hand; otherwise (CI has no
+# input at all) the command reads nothing.
+input=/dev/null
+[ -t 0 ] && input=/dev/stdin
 echo "== fresh-root: running '$*' in a fresh Debian 12 root, from a clean clone of $(git -C "$top" rev-parse --short HEAD)"
 start=$(date +%s)
 # Inside new mount and process namespaces: the system's own folders bound in, a
@@ -98,7 +102,7 @@ unshare --mount --pid --fork --kill-child --mount-proc="$run/root/proc" \
     exec chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
       PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
       bash -c "cd /project && \"\$@\"" bash "$@"' \
-  bash "$run/root" "$@" <&0 &
+  bash "$run/root" "$@" <"$input" &
 ns=$!
 set +e
 wait "$ns"
