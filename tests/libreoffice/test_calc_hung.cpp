@@ -29,17 +29,17 @@ class HungOfficeTest : public CalcTest {
  protected:
   void SetUp() override {
     CalcTest::SetUp();
-    LibreOfficeBounds bounds = usual_;
-    bounds.call = 1s;
-    bounds.file = 60s;
-    SetLibreOfficeBounds(bounds);
     // A saved workbook with a row, read back (so the office is well under
-    // way), and a copy of it on the disk to open.
+    // way), and a copy of it on the disk to open; all within the usual bounds.
     book_ = AddSaved("hung.xlsx");
     WriteRow(Sheet1(), 1, {"1", "first"});
     ASSERT_EQ(Sheet1().Get("Cells", {1, 2}).Get("Value").ToText(), "first");
     book_.Call("Save");
     ASSERT_TRUE(QFile::copy(dir.Path("hung.xlsx"), dir.Path("copy.xlsx")));
+    LibreOfficeBounds bounds = usual_;
+    bounds.call = 1s;
+    bounds.file = 60s;
+    SetLibreOfficeBounds(bounds);
     pid_ = LibreOfficeProcessId();
     ASSERT_TRUE(StopLikeAHang(pid_)) << "office " << pid_ << " did not stop";
   }
