@@ -64,6 +64,8 @@ class Office {
   // Connects to the office listening on the pipe; false while nobody answers
   // there yet. programDir holds the office's fundamentalrc.
   virtual bool Connect(const QString& programDir, const QString& pipeName) = 0;
+  // One round trip that changes nothing: the office still answers.
+  virtual void Ping() = 0;
   // A new empty spreadsheet document, or a file loaded with an explicit filter.
   // Loading refuses documents the office would open read-only.
   virtual int NewDocument(bool hidden) = 0;

@@ -143,13 +143,15 @@ void CalcOffice::Start() {
 void CalcOffice::Stop() {
   if (!process_) return;
   if (!dead_ && process_->Running() && office_ && worker_) {
-    // Asked first, so it ends cleanly; stopped when it does not.
+    // Asked first, so it ends cleanly; stopped when it does not. An office
+    // that does not even take the request has hung: stopped at once.
+    bool asked = false;
     try {
-      worker_->Run([office = office_] { office->Terminate(); }, std::chrono::milliseconds(3000));
+      asked = worker_->Run([office = office_] { office->Terminate(); }, std::chrono::milliseconds(3000));
     } catch (...) {
-      // Ending either way.
+      asked = true;  // refused or cut off: it is ending, or may end by itself
     }
-    if (!process_->WaitEnded(3000)) process_->Kill();
+    if (!asked || !process_->WaitEnded(3000)) process_->Kill();
   }
   process_->Kill();
   dead_ = true;
@@ -173,9 +175,14 @@ uint64_t CalcOffice::RemoteCalls() const { return office_ ? office_->RemoteCalls
 uint64_t CalcOffice::DataCalls() const { return office_ ? office_->DataCalls() : 0; }
 
 void CalcOffice::Run(Bound bound, std::function<void(CalcBridge::Office&)> call, const QString& workbook) {
-  if (!Alive()) throw EServerGone(GoneMessage(workbook, QStringLiteral("LibreOffice has ended")));
   const LibreOfficeBounds bounds = Bounds();
-  const std::chrono::milliseconds limit = bound == Bound::File ? bounds.file : bounds.call;
+  if (bound == Bound::File) RunWithin(bounds.call, [](CalcBridge::Office& office) { office.Ping(); }, workbook);
+  RunWithin(bound == Bound::File ? bounds.file : bounds.call, std::move(call), workbook);
+}
+
+void CalcOffice::RunWithin(std::chrono::milliseconds limit, std::function<void(CalcBridge::Office&)> call,
+                           const QString& workbook) {
+  if (!Alive()) throw EServerGone(GoneMessage(workbook, QStringLiteral("LibreOffice has ended")));
   bool finished = false;
   try {
     finished = worker_->Run([office = office_, call = std::move(call)] { call(*office); }, limit);

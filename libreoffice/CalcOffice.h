@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -33,6 +34,9 @@ class CalcOffice {
   // workbook when it has gone (window closed, office ended, or no answer in
   // time: the office is then stopped), EOleError for the office's refusals;
   // CalcBridge::PasswordNeeded passes through. The call must own what it uses.
+  // Before a call with the file bound the office must answer within the call
+  // bound, so an office that hung before a load or a store is given up on as
+  // soon as on a row; only a hang during one waits out the long bound.
   void Run(Bound bound, std::function<void(CalcBridge::Office&)> call, const QString& workbook);
   template <typename Result>
   Result Get(Bound bound, std::function<Result(CalcBridge::Office&)> call, const QString& workbook) {
@@ -51,6 +55,7 @@ class CalcOffice {
   CalcOffice();
   void Start();
   void Stop();
+  void RunWithin(std::chrono::milliseconds limit, std::function<void(CalcBridge::Office&)> call, const QString& workbook);
 
   std::shared_ptr<CalcBridge::Office> office_;
   std::unique_ptr<CallWorker> worker_;

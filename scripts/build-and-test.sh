@@ -16,7 +16,7 @@ run_suite() { # dir, build target, cmake args..., then -- ctest args...
   [ $# -gt 0 ] && shift
   ct=("$@")
   echo "=== $(basename "$dir"): configure and build"
-  cmake -S "$top" -B "$dir" -G Ninja -DCFW_WARNINGS_AS_ERRORS=ON "${cm[@]}" >/dev/null
+  cmake -S "$top" -B "$dir" -G Ninja -DCFW_WARNINGS_AS_ERRORS=ON -DCFW_REQUIRE_CALC_BRIDGE=ON "${cm[@]}" >/dev/null
   cmake --build "$dir" -j "$jobs" --target "$target"
   echo "=== $(basename "$dir"): tests"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "${ct[@]}")

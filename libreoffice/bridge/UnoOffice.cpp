@@ -109,6 +109,14 @@ bool UnoOffice::Connect(const QString& programDir, const QString& pipeName) {
   }
 }
 
+void UnoOffice::Ping() {
+  Guarded(0, [&] {
+    if (!desktop_.is()) throw CalcBridge::Failure("LibreOffice is not connected");
+    desktop_->getCurrentFrame();
+    Count();
+  });
+}
+
 void UnoOffice::Guarded(int doc, const std::function<void()>& call) {
   try {
     call();

@@ -23,6 +23,7 @@ class UnoOffice : public CalcBridge::Office {
   ~UnoOffice() override;
 
   bool Connect(const QString& programDir, const QString& pipeName) override;
+  void Ping() override;
   int NewDocument(bool hidden) override;
   int LoadDocument(const CalcBridge::LoadOptions& options) override;
   void Store(int doc, const QString& path, const QString& filter) override;

@@ -3,6 +3,7 @@
 // server with xprop, the way a window manager reads it. The platform may add to
 // what windowTitle() says; only the server's copy shows that.
 #include "MainWindowHarness.h"
+#include "NeededPackages.h"
 #include "forms/fmAbout.h"
 #include "forms/fmCalibrate.h"
 #include "tests/forms/DialogHarness.h"
@@ -22,6 +23,7 @@ struct XTitles {
 };
 
 XTitles ReadXTitles(WId window) {
+  NeededPackages::Require({"xprop"});
   QProcess xprop;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
@@ -149,6 +151,7 @@ TEST(XCaptions, SetupAndCalibrationDialogsInBothBrandings) {
 
 // The names of all windows on the server, as `xwininfo -root -tree` lists them.
 QStringList XWindowNames() {
+  NeededPackages::Require({"xwininfo"});
   QProcess xwininfo;
   xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
   xwininfo.waitForFinished(5000);

@@ -4,9 +4,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QThread>
+
+#include <csignal>
 
 ProgramRun RunProgram(const QString& program, const QStringList& args, int timeoutMs,
                       const QStringList& extraEnvironment) {
@@ -31,6 +35,7 @@ ProgramRun RunProgram(const QString& program, const QStringList& args, int timeo
 }
 
 QString OpenpyxlRows(const QString& path, int rows, int cols, int sheet) {
+  NeededPackages::Require({"openpyxl"});
   const QString script = QStringLiteral(
       "import sys, openpyxl\n"
       "ws = openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets[int(sys.argv[4]) - 1]\n"
@@ -55,6 +60,7 @@ QString HelperProfile(const char* use) {
 }  // namespace
 
 QString ConvertedCsv(const QString& path) {
+  NeededPackages::Require({"soffice"});
   TempDir out;
   const ProgramRun run = RunProgram(
       QStringLiteral("soffice"),
@@ -66,6 +72,7 @@ QString ConvertedCsv(const QString& path) {
 }
 
 QString XlrdValues(const QString& path) {
+  NeededPackages::Require({"xlrd"});
   const ProgramRun run = RunProgram(QStringLiteral("/usr/bin/python3"),
                                     {QStringLiteral(CFW_SOURCE_DIR "/tests/spreadsheet/xlrd_probe.py"),
                                      QStringLiteral("values"), path});
@@ -78,6 +85,7 @@ namespace {
 // Runs body with the office's own Python against a headless office of the
 // suite's own; body gets `desktop`, `prop` and `args` (the strings given).
 ProgramRun RunWithOffice(const QString& body, const QStringList& args) {
+  NeededPackages::Require({"uno", "soffice"});
   TempDir work;
   const QString script = QStringLiteral(
       "import json, subprocess, sys, time, uno\n"
@@ -127,6 +135,51 @@ void MakeWithOffice(const QString& out, const QString& filter, const QString& sc
   ASSERT_TRUE(QFile::exists(out));
 }
 
+QString GoneMessageOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const EServerGone& e) {
+    return e.Message();
+  } catch (const EOleError& e) {
+    return QStringLiteral("not gone: ") + e.Message();
+  }
+  return QStringLiteral("no failure");
+}
+
+bool ProcessRuns(int64_t pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0; }
+
+namespace {
+
+// Every thread of the process is in the stopped state ('T'; 't' when traced).
+bool AllThreadsStopped(int64_t pid) {
+  const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+  const QStringList threads = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  if (threads.isEmpty()) return false;
+  for (const QString& thread : threads) {
+    QFile stat(tasks + QLatin1Char('/') + thread + QStringLiteral("/stat"));
+    if (!stat.open(QIODevice::ReadOnly)) continue;  // ended meanwhile
+    const QByteArray line = stat.readAll();
+    // "pid (name) state ...": the name may hold anything, even ") ".
+    const qsizetype close = line.lastIndexOf(')');
+    const char state = close >= 0 && close + 2 < line.size() ? line[close + 2] : '?';
+    if (state != 'T' && state != 't') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StopLikeAHang(int64_t pid) {
+  if (!ProcessRuns(pid) || ::kill(static_cast<pid_t>(pid), SIGSTOP) != 0) return false;
+  QElapsedTimer clock;
+  clock.start();
+  while (!AllThreadsStopped(pid)) {
+    if (clock.elapsed() > 10000) return false;
+    QThread::msleep(1);
+  }
+  return true;
+}
+
 QJsonObject RecalculatedCells(const QString& path) {
   const QString body = QStringLiteral(
       "doc = desktop.loadComponentFromURL(uno.systemPathToFileUrl(args[0]), '_blank', 0, (prop('Hidden', True),))\n"
@@ -151,6 +204,7 @@ QJsonObject RecalculatedCells(const QString& path) {
 }
 
 QJsonObject OpenpyxlFormulas(const QString& path) {
+  NeededPackages::Require({"openpyxl"});
   const QString script = QStringLiteral(
       "import sys, json, openpyxl\n"
       "wb = openpyxl.load_workbook(sys.argv[1])\n"
@@ -162,6 +216,7 @@ QJsonObject OpenpyxlFormulas(const QString& path) {
 }
 
 QString ConvertedBy(const QString& path, const QString& format) {
+  NeededPackages::Require({"soffice"});
   TempDir out;
   const ProgramRun run = RunProgram(
       QStringLiteral("soffice"),

@@ -7,12 +7,15 @@
 
 #include "automation/OleVariant.h"
 
+#include "NeededPackages.h"
 #include "RecordingResponder.h"
 #include "TempDir.h"
 
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -50,6 +53,17 @@ QJsonObject OpenpyxlFormulas(const QString& path);
 // The workbook converted by LibreOffice to format ("xlsx", "xls"), written
 // beside it as "<name> converted.<format>"; its path.
 QString ConvertedBy(const QString& path, const QString& format);
+
+// The message of the EServerGone that call throws; "not gone: ..." for
+// another failure, "no failure" when it throws nothing.
+QString GoneMessageOf(const std::function<void()>& call);
+// Whether the process exists (a stopped one does; one that was reaped not).
+bool ProcessRuns(int64_t pid);
+// Stops the process as a hang would, and returns once the kernel has stopped
+// every thread of it (false when that took over 10 s). kill() returns before
+// that: a thread not yet stopped still answers calls, on a busy machine for
+// tens of milliseconds.
+bool StopLikeAHang(int64_t pid);
 
 class CalcTest : public ::testing::Test {
  public:

@@ -73,6 +73,7 @@ TEST_F(CalcTest, AGatheredRowGoesOutWhenTheEventLoopTurnsAndGapsKeepTheCellsBetw
 }
 
 TEST_F(CalcTest, TheFirstEmptyRowOfA65000RowSheetIsFoundInAFewCalls) {
+  NeededPackages::Require({"openpyxl"});
   const QString path = dir.Path("big.xlsx");
   const ProgramRun made = RunProgram(
       "/usr/bin/python3",

@@ -76,6 +76,7 @@ TEST_F(CalcTest, AGradebookMadeByLibreOfficeRecalculatesItsScoreSheetAsRowsArriv
   EXPECT_EQ(OpenpyxlRows(dir.Path("gradebook.xlsx"), 3, 2), "'Name'|'Score'\n'Anna'|15\n'Ben'|12\n");
   EXPECT_EQ(ConvertedCsv(dir.Path("gradebook.ods")), "Name,Score\nAnna,15\nBen,12\n");
   // The formula is still Calc's and still there.
+  NeededPackages::Require({"openpyxl"});
   const ProgramRun formula = RunProgram(
       "/usr/bin/python3", {"-c", "import sys, openpyxl; print(openpyxl.load_workbook(sys.argv[1]).worksheets[1]['A1'].value)",
                            dir.Path("gradebook.xlsx")});

@@ -4,6 +4,8 @@
 
 #include "automation/CellEntry.h"
 
+#include "NeededPackages.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -61,6 +63,10 @@ struct ProbeResult {
 
 // Runs xlrd_probe.py with the system python (the one with xlrd 1.2 and xlwt).
 inline ProbeResult Probe(const QStringList& args) {
+  NeededPackages::Require({"xlrd"});
+  if (!args.isEmpty() && (args[0] == QLatin1String("foreign") || args[0] == QLatin1String("book"))) {
+    NeededPackages::Require({"xlwt"});
+  }
   QProcess process;
   process.setProgram(QStringLiteral("/usr/bin/python3"));
   process.setArguments(QStringList{QStringLiteral(CFW_SOURCE_DIR "/tests/spreadsheet/xlrd_probe.py")} + args);
