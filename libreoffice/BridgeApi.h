@@ -19,7 +19,7 @@
 namespace CalcBridge {
 
 // Raised to the plugin's exported entry point so program and plugin agree.
-constexpr int kInterfaceVersion = 2;
+constexpr int kInterfaceVersion = 3;
 
 // An empty cell, a number or a text. A formula cell reads as its result.
 using Cell = std::variant<std::monostate, double, QString>;
