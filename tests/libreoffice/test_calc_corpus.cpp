@@ -8,6 +8,7 @@
 #include "CalcTestSupport.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QHash>
 
 namespace {
@@ -37,6 +38,21 @@ const ImportDifference* DifferenceAt(const QString& book, const QString& cell) {
 
 // Calc's .xls filter reads the error value #N/A in a formula as the function NA().
 QString Cosmetic(QString formula) { return formula.replace(QLatin1String("NA()"), QLatin1String("#N/A")); }
+
+// The text as Formula get gives it back: function names in capitals, however
+// they were typed (outside "texts" only).
+QString InCapitals(const QString& formula) {
+  static const QRegularExpression call(QStringLiteral("([A-Za-z][A-Za-z0-9.]*)\\("));
+  QStringList pieces = formula.split(QLatin1Char('"'));
+  for (qsizetype i = 0; i < pieces.size(); i += 2) {
+    QRegularExpressionMatchIterator calls = call.globalMatch(pieces[i]);
+    while (calls.hasNext()) {
+      const QRegularExpressionMatch m = calls.next();
+      pieces[i].replace(m.capturedStart(1), m.capturedLength(1), m.captured(1).toUpper());
+    }
+  }
+  return pieces.join(QLatin1Char('"'));
+}
 
 class CalcCorpusTest : public CalcTest, public ::testing::WithParamInterface<QString> {
  protected:
@@ -81,7 +97,7 @@ TEST_P(CalcCorpusTest, FormulasReadBackAsWrittenAndGiveTheOracleResultsWhenPutAg
   for (const auto& [cell, text] : corpus.formulas) {
     if (DifferenceAt(corpus.name, cell.name)) continue;
     const QString got = CellOf(cell).Get("Formula").ToText();
-    if (Cosmetic(got) != text) failures.push_back((cell.name + QStringLiteral(": read ") + got + QStringLiteral(", wrote ") + text).toStdString());
+    if (Cosmetic(got) != InCapitals(text)) failures.push_back((cell.name + QStringLiteral(": read ") + got + QStringLiteral(", wrote ") + text).toStdString());
   }
   EXPECT_TRUE(failures.empty()) << "Formula get differs:" << Listed(failures);
 
@@ -95,9 +111,9 @@ TEST_P(CalcCorpusTest, FormulasReadBackAsWrittenAndGiveTheOracleResultsWhenPutAg
     if (difference && !difference->putAgain) continue;
     const OleVariant target = CellOf(cell);
     target.Put("Formula", text);
-    // Put through Formula, it reads back exactly as written, error values included.
+    // Put through Formula, it reads back as written, error values included.
     const QString got = target.Get("Formula").ToText();
-    if (got != text) failures.push_back((cell.name + QStringLiteral(": put ") + text + QStringLiteral(", read ") + got).toStdString());
+    if (got != InCapitals(text)) failures.push_back((cell.name + QStringLiteral(": put ") + text + QStringLiteral(", read ") + got).toStdString());
   }
   EXPECT_TRUE(failures.empty()) << "Formula put and get differ:" << Listed(failures);
 
