@@ -2,6 +2,8 @@
 
 #include "spreadsheet/formula/FormulaTokens.h"
 
+#include <algorithm>
+
 namespace {
 
 using namespace TokenClass;
@@ -86,9 +88,11 @@ Biff::Bytes TokenWriter::Emit(uint32_t index, char expected, bool force) {
 }
 
 Biff::Bytes TokenWriter::Leaf(const FormulaTreeNode& node, char expected, bool force) {
-  Biff::Bytes out;
-  out.push_back(node.classed ? static_cast<uint8_t>(node.ptg | OperandClass(node.defaultClass, expected, force)) : node.ptg);
-  Append(out, node.data);
+  // Sized once and filled in place: a push_back followed by an insert
+  // trips GCC 12's array-bounds check at -O3 with fortified builds.
+  Biff::Bytes out(1 + node.data.size());
+  out[0] = node.classed ? static_cast<uint8_t>(node.ptg | OperandClass(node.defaultClass, expected, force)) : node.ptg;
+  std::copy(node.data.begin(), node.data.end(), out.begin() + 1);
   Append(extra_, node.extra);
   return out;
 }
