@@ -5,7 +5,11 @@
 # then builds the Release build as the Debian package and checks the package.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+# Each phase's start says how long the run has taken so far, so a slow CI run
+# shows where its time went.
+phase() { echo "=== [$((SECONDS / 60))m$((SECONDS % 60))s] $*"; }
 "$top/scripts/install-deps.sh"
+phase "packages installed"
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
@@ -15,10 +19,10 @@ run_suite() { # dir, build target, cmake args..., then -- ctest args...
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do cm+=("$1"); shift; done
   [ $# -gt 0 ] && shift
   ct=("$@")
-  echo "=== $(basename "$dir"): configure and build"
+  phase "$(basename "$dir"): configure and build"
   cmake -S "$top" -B "$dir" -G Ninja -DCFW_WARNINGS_AS_ERRORS=ON -DCFW_REQUIRE_CALC_BRIDGE=ON "${cm[@]}" >/dev/null
   cmake --build "$dir" -j "$jobs" --target "$target"
-  echo "=== $(basename "$dir"): tests"
+  phase "$(basename "$dir"): tests"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "${ct[@]}")
 }
 
@@ -32,12 +36,14 @@ if [ -f "$top/tests/serial/CMakeLists.txt" ]; then
     run_suite "$top/build/tsan" serial_tests -DCMAKE_BUILD_TYPE=Debug -DCFW_SANITIZE=thread -DCFW_TEST_DIRS=serial
 fi
 if [ -x "$top/scripts/run-fuzzers.sh" ]; then
+  phase "fuzz targets"
   "$top/scripts/run-fuzzers.sh" "$top/build/fuzz"
 fi
 # The Release build, made once as the Debian package, and the package's checks.
+phase "package"
 pkglog=$(mktemp)
 "$top/scripts/build-package.sh" | tee "$pkglog"
 deb=$(tail -n 1 "$pkglog")
 rm -f "$pkglog"
 "$top/scripts/check-package.sh" "$deb"
-echo "=== all tests passed"
+phase "all tests passed"
