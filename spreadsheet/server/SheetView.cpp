@@ -1,5 +1,7 @@
 #include "spreadsheet/server/SheetView.h"
 
+#include "spreadsheet/server/FittedNumberDelegate.h"
+
 #include "uikit/WorkbookQuestions.h"
 #include "automation/OleVariant.h"
 
@@ -14,6 +16,9 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -106,9 +111,10 @@ QVariant SheetModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole) {
     return Shown(sheet->Cell(static_cast<uint32_t>(index.row()), static_cast<uint32_t>(index.column())));
   }
-  if (role == Qt::TextAlignmentRole) {
+  if (role == Qt::TextAlignmentRole || role == FittedNumberDelegate::kNumberRole) {
     const CellValue value = sheet->Cell(static_cast<uint32_t>(index.row()), static_cast<uint32_t>(index.column()));
-    return value.type == CellValue::Type::Number ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+    if (value.type != CellValue::Type::Number) return {};
+    return role == Qt::TextAlignmentRole ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant(value.number);
   }
   return {};
 }
@@ -138,6 +144,9 @@ SheetWindow::SheetWindow(SpreadsheetSession& session)
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
     const Workbook* book = session_.ActiveWorkbook();
     shownSheet_ = book && index >= 0 && index < book->SheetCount() ? &book->Sheet(index) : nullptr;
+    if (index >= 0 && static_cast<size_t>(index) < pendingRow_.size() && pendingRow_[static_cast<size_t>(index)] >= 0) {
+      ShowRow(index, std::exchange(pendingRow_[static_cast<size_t>(index)], -1));
+    }
   });
 }
 
@@ -145,6 +154,7 @@ QTableView* SheetWindow::MakeGrid(int sheet) {
   auto* model = new SheetModel(session_, sheet, this);
   auto* grid = new QTableView(tabs_);
   grid->setModel(model);
+  grid->setItemDelegate(new FittedNumberDelegate(grid));
   grid->setFocusPolicy(Qt::NoFocus);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
@@ -165,6 +175,7 @@ void SheetWindow::MakeTabs(bool keepShown) {
   grids_.clear();
   models_.clear();
   const int count = book ? book->SheetCount() : 1;
+  pendingRow_.assign(static_cast<size_t>(count), -1);
   int select = 0;
   for (int i = 0; i < count; ++i) {
     QTableView* grid = MakeGrid(i);
@@ -216,10 +227,24 @@ void SheetWindow::ActiveWorkbookChanged() {
   const Workbook* book = session_.ActiveWorkbook();
   if (!book) return;
   for (int i = 0; i < book->SheetCount(); ++i) {
-    if (book->Sheet(i).RowExtent() > 0) {
-      grids_[static_cast<size_t>(i)]->scrollTo(models_[static_cast<size_t>(i)]->index(static_cast<int>(book->Sheet(i).RowExtent()) - 1, 0));
-    }
+    if (book->Sheet(i).RowExtent() > 0) KeepInView(i, static_cast<int>(book->Sheet(i).RowExtent()) - 1);
   }
+}
+
+void SheetWindow::KeepInView(int sheet, int row) {
+  if (sheet == tabs_->currentIndex()) {
+    ShowRow(sheet, row);
+  } else {
+    int& pending = pendingRow_[static_cast<size_t>(sheet)];
+    pending = std::max(pending, row);
+  }
+}
+
+void SheetWindow::ShowRow(int sheet, int row) {
+  QTableView* grid = grids_[static_cast<size_t>(sheet)];
+  // Leave the horizontal position alone.
+  const int left = std::max(0, grid->columnAt(0));
+  grid->scrollTo(models_[static_cast<size_t>(sheet)]->index(row, left), QAbstractItemView::EnsureVisible);
 }
 
 void SheetWindow::SheetsChanged() {
@@ -234,12 +259,8 @@ void SheetWindow::SheetsChanged() {
 
 void SheetWindow::CellWritten(int sheet, uint32_t row, uint32_t col) {
   if (sheet < 0 || static_cast<size_t>(sheet) >= models_.size()) return;
-  SheetModel* model = models_[static_cast<size_t>(sheet)];
-  QTableView* grid = grids_[static_cast<size_t>(sheet)];
-  model->CellWritten(row, col);
-  // Keep the newest row in view; leave the horizontal position alone.
-  const int left = std::max(0, grid->columnAt(0));
-  grid->scrollTo(model->index(static_cast<int>(row), left), QAbstractItemView::EnsureVisible);
+  models_[static_cast<size_t>(sheet)]->CellWritten(row, col);
+  KeepInView(sheet, static_cast<int>(row));
 }
 
 // Unlike a written row, a result changing elsewhere does not move the view.

@@ -73,11 +73,17 @@ class SheetWindow : public QWidget, public ServerWindow {
   // stays shown (else the first).
   void MakeTabs(bool keepShown);
   QTableView* MakeGrid(int sheet);
+  // Keeps a sheet's newest row in view. A grid on a hidden tab has no size
+  // yet and would put the row at its top, hiding what is above it (a sheet's
+  // headings and figures), so it waits until its tab is shown.
+  void KeepInView(int sheet, int row);
+  void ShowRow(int sheet, int row);
 
   SpreadsheetSession& session_;
   QTabWidget* tabs_;
   std::vector<SheetModel*> models_;
   std::vector<QTableView*> grids_;
+  std::vector<int> pendingRow_;  // per sheet: the row to bring into view when its tab is shown, or -1
   const Worksheet* shownSheet_ = nullptr;  // the sheet of the tab shown
   // The window that was active when this one was shown. Platforms that
   // activate every new window anyway get the activation handed back.

@@ -2,6 +2,7 @@
 
 #include "SpreadsheetTestSupport.h"
 #include "automation/ComObj.h"
+#include "spreadsheet/server/FittedNumberDelegate.h"
 #include "spreadsheet/server/SheetView.h"
 #include "tests/support/RecordingResponder.h"
 
@@ -147,6 +148,54 @@ TEST_F(SheetViewTest, EverySheetIsATabThatFollowsItsCells) {
   EXPECT_EQ(window->Grid()->model()->data(window->Grid()->model()->index(0, 0)).toString(), QStringLiteral("6 scanned"));
   excel.Get("ActiveWorkBook").Call("Close", {false});
   excel.Call("Quit");
+}
+
+// A tab written while hidden keeps its top in view when it is shown, and a
+// long one shows its newest row: a hidden grid has no size to scroll by.
+TEST_F(SheetViewTest, AHiddenTabShowsItsHeadingsOrItsNewestRowWhenShown) {
+  const OleVariant excel = CreateOleObject("Excel.Application");
+  excel.Put("Visible", true);
+  excel.Get("Workbooks").Get("Add").Call("SaveAs", {dir_.Path(QStringLiteral("hidden.xls"))});
+  SheetWindow* window = ServerWindowShown();
+  ASSERT_NE(window, nullptr);
+  window->resize(500, 700);
+  const OleVariant sheets = excel.Get("ActiveWorkBook").Get("Worksheets");
+  const OleVariant figures = sheets.Call("Add", {OleVariant(), sheets.Get("Item", {1})});
+  const OleVariant scores = sheets.Call("Add", {OleVariant(), figures});
+  for (int row = 1; row <= 18; ++row) figures.Get("Cells", {row, 1}).Put("Value", row);
+  for (int row = 1; row <= 300; ++row) scores.Get("Cells", {row, 1}).Put("Value", row);
+  QApplication::processEvents();
+  ASSERT_EQ(window->Tabs()->currentIndex(), 0);
+
+  window->Tabs()->setCurrentIndex(1);
+  QApplication::processEvents();
+  EXPECT_EQ(window->Grid(1)->rowAt(0), 0);
+  window->Tabs()->setCurrentIndex(2);
+  QApplication::processEvents();
+  QAbstractItemModel* model = window->Grid(2)->model();
+  EXPECT_TRUE(window->Grid(2)->viewport()->rect().intersects(window->Grid(2)->visualRect(model->index(299, 0))));
+  excel.Get("ActiveWorkBook").Call("Close", {false});
+  excel.Call("Quit");
+}
+
+// A number too long for its column loses digits, rounded, as in the
+// application's general format; never an elided "0....".
+TEST(FitNumberTest, ANumberTooLongForItsColumnIsRoundedToFit) {
+  const QFontMetrics metrics(QApplication::font());
+  const double value = -0.136363636363636;
+  EXPECT_EQ(FitNumber(value, metrics, 1000), QStringLiteral("-0.136363636363636"));
+  const int narrow = metrics.horizontalAdvance(QStringLiteral("-0.13636"));
+  const QString fitted = FitNumber(value, metrics, narrow);
+  EXPECT_LE(metrics.horizontalAdvance(fitted), narrow);
+  EXPECT_TRUE(fitted.startsWith(QStringLiteral("-0.136"))) << fitted.toStdString();
+  EXPECT_NEAR(fitted.toDouble(), value, 1e-4);
+  EXPECT_EQ(FitNumber(0.6, metrics, narrow), QStringLiteral("0.6"));
+  // Large numbers take an exponent before they lose their size.
+  const QString large = FitNumber(123456789012.0, metrics, metrics.horizontalAdvance(QStringLiteral("1.2346E+11")));
+  EXPECT_TRUE(large.contains(QLatin1Char('E'))) << large.toStdString();
+  EXPECT_NEAR(large.toDouble(), 123456789012.0, 1e8);
+  // Not even one digit fits: the column is filled with #.
+  EXPECT_TRUE(FitNumber(value, metrics, metrics.horizontalAdvance(QStringLiteral("##"))).startsWith(QLatin1Char('#')));
 }
 
 TEST_F(SheetViewTest, WindowNeverTakesTheFocusFromTheMainWindow) {
