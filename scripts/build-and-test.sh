@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the plain build, the whole suite again under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the serial tests under
-# ThreadSanitizer, and the fuzz targets' fixed-seed run (scripts/run-fuzzers.sh);
-# then builds the Release build as the Debian package and checks the package.
+# Builds and runs every test: the Release build that becomes the Debian package,
+# with the tests, so the plain suite checks what ships; the whole suite again
+# under AddressSanitizer + UndefinedBehaviorSanitizer; the serial tests under
+# ThreadSanitizer; the fuzz targets' fixed-seed run (scripts/run-fuzzers.sh);
+# then the package's own checks.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 # Each phase's start says how long the run has taken so far, so a slow CI run
@@ -12,6 +13,10 @@ phase() { echo "=== [$((SECONDS / 60))m$((SECONDS % 60))s] $*"; }
 phase "packages installed"
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
+# A build made again compiles only what changed: ccache (installed above) keeps
+# the objects of earlier runs, and CI keeps its cache between fresh roots.
+# CMake takes these as the launchers when it first configures a build folder.
+export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 
 run_suite() { # dir, build target, cmake args..., then -- ctest args...
   local dir="$1" target="$2"; shift 2
@@ -26,7 +31,16 @@ run_suite() { # dir, build target, cmake args..., then -- ctest args...
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "${ct[@]}")
 }
 
-run_suite "$top/build/test" all -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The package's Release build with Debian's hardening flags, the tests built in
+# it; the .deb is made from it at once and checked at the end.
+phase "test: configure and build (the package's Release build, with the tests)"
+pkglog=$(mktemp)
+CFW_PACKAGE_BUILD="$top/build/test" "$top/scripts/build-package.sh" \
+  -DCFW_BUILD_TESTS=ON -DCFW_REQUIRE_CALC_BRIDGE=ON | tee "$pkglog"
+deb=$(tail -n 1 "$pkglog")
+rm -f "$pkglog"
+phase "test: tests"
+(cd "$top/build/test" && ctest --output-on-failure -j "$jobs")
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" \
@@ -39,11 +53,6 @@ if [ -x "$top/scripts/run-fuzzers.sh" ]; then
   phase "fuzz targets"
   "$top/scripts/run-fuzzers.sh" "$top/build/fuzz"
 fi
-# The Release build, made once as the Debian package, and the package's checks.
-phase "package"
-pkglog=$(mktemp)
-"$top/scripts/build-package.sh" | tee "$pkglog"
-deb=$(tail -n 1 "$pkglog")
-rm -f "$pkglog"
+phase "package checks"
 "$top/scripts/check-package.sh" "$deb"
 phase "all tests passed"

@@ -11,8 +11,10 @@
 # Needs root (debootstrap, chroot, mounts) and Debian's package mirror, taken from
 # this machine's apt sources. The minimal root is kept as a tar file in
 # $CFW_FRESH_CACHE (default /var/tmp/cellfeedwizard-debian12); each run unpacks a
-# copy of it and removes that at the end. Exit status: the command's own; 2 when
-# the root cannot be made.
+# copy of it and removes that at the end. Only the compiler cache outlives a run
+# ($CFW_FRESH_CACHE/ccache, the root's ~/.cache/ccache): it holds objects keyed by
+# their sources, flags and compiler, never a package, so a missing install step
+# still fails. Exit status: the command's own; 2 when the root cannot be made.
 set -euo pipefail
 [ "$(id -u)" = 0 ] || { echo "fresh-root: run as root (it uses debootstrap, chroot and mounts)" >&2; exit 2; }
 top=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel)
@@ -95,14 +97,17 @@ start=$(date +%s)
 # Inside new mount and process namespaces: the system's own folders bound in, a
 # fresh /proc that shows only the root's processes, then the chroot with a clean
 # environment. Whatever the command leaves running ends with it.
+mkdir -p "$cache/ccache"
 unshare --mount --pid --fork --kill-child --mount-proc="$run/root/proc" \
   bash -c 'set -e
-    root=$1; shift
+    root=$1 compilercache=$2; shift 2
     for m in sys dev dev/pts dev/shm; do mkdir -p "$root/$m"; mount --bind "/$m" "$root/$m"; done
+    mkdir -p "$root/root/.cache/ccache"
+    mount --bind "$compilercache" "$root/root/.cache/ccache"
     exec chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
       PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
       bash -c "cd /project && \"\$@\"" bash "$@"' \
-  bash "$run/root" "$@" <"$input" &
+  bash "$run/root" "$cache/ccache" "$@" <"$input" &
 ns=$!
 set +e
 wait "$ns"

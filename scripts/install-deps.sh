@@ -12,6 +12,7 @@ set -euo pipefail
 packages=(
   # the build
   build-essential cmake ninja-build pkg-config
+  ccache                     # the test command's builds made again compile only what changed
   qt6-base-dev qt6-svg-dev libqt6svg6 libgsf-1-dev
   libreoffice-dev            # the SDK the Calc bridge plugin is built against
   # the run command: the program's window on X11 or Wayland, and a font for it
