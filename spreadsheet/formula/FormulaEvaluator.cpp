@@ -1,5 +1,7 @@
 #include "spreadsheet/formula/FormulaEvaluator.h"
 
+#include "spreadsheet/formula/ElementChain.h"
+#include "spreadsheet/formula/ElementMemo.h"
 #include "spreadsheet/formula/FormulaFunctions.h"
 #include "spreadsheet/formula/Operators.h"
 
@@ -72,14 +74,69 @@ Value FormulaEvaluator::Eval(const FormulaProgram& program, uint32_t index) {
     case NodeKind::Reference: {
       Area area;
       if (!ResolveRef(program.refs[node.payload], at_, cells_.SheetCount(), area)) return Value::Error(ErrorCode::Ref);
+      if (bound_ && area == boundArea_) return boundValue_;
       return Value::Reference(area);
     }
     case NodeKind::Name: return EvalName(node.payload);
+    default: break;
+  }
+  Value chained;
+  if (arrayDepth_ > 0 && !bound_ && IsElementChain(program, index) && EvalChainByElement(program, index, chained)) {
+    return chained;
+  }
+  switch (node.kind) {
     case NodeKind::Unary: return EvalUnary(program, node);
     case NodeKind::Binary: return EvalBinary(program, node);
     case NodeKind::Function: return EvalFunction(program, node);
+    default: return Value::Error(ErrorCode::Value);
   }
-  return Value::Error(ErrorCode::Value);
+}
+
+// The one area of more than one cell that the chain's references span;
+// false when there is none, more than one, or a reference does not resolve.
+bool FormulaEvaluator::ChainArea(const FormulaProgram& program, uint32_t node, Area& area) {
+  bool found = false;
+  for (const uint32_t ref : ChainReferences(program, node)) {
+    Area resolved;
+    if (!ResolveRef(program.refs[ref], at_, cells_.SheetCount(), resolved)) return false;
+    if (resolved.SingleCell()) continue;
+    if (found && !(resolved == area)) return false;
+    area = resolved;
+    found = true;
+  }
+  return found && area.sheetFirst == area.sheetLast && !TooLarge(area.Rows(), area.Cols());
+}
+
+bool FormulaEvaluator::EvalChainByElement(const FormulaProgram& program, uint32_t node, Value& out) {
+  constexpr size_t kFewElements = 16;  // below this, one array per step costs no more
+  Area area;
+  if (!ChainArea(program, node, area)) return false;
+  const std::shared_ptr<const Matrix> values = ToMatrix(Value::Reference(area));
+  if (values->Size() < kFewElements) return false;
+  auto result = std::make_shared<Matrix>(values->Rows(), values->Cols());
+  const int depth = arrayDepth_;
+  arrayDepth_ = 0;  // each element is worked out as a single value
+  bound_ = true;
+  boundArea_ = area;
+  ElementMemo memo;
+  bool scalar = true;
+  for (size_t at = 0; at < values->Size() && scalar; ++at) {
+    if (const Value* known = memo.Find(*values, at)) {
+      result->Set(at, *known);
+      continue;
+    }
+    boundValue_ = values->At(at);
+    const Value value = Eval(program, node);
+    scalar = value.IsScalar();
+    memo.Keep(value);
+    result->Set(at, value);
+  }
+  bound_ = false;
+  boundValue_ = Value();
+  arrayDepth_ = depth;
+  if (!scalar) return false;
+  out = Value::Array(std::move(result));
+  return true;
 }
 
 Value FormulaEvaluator::EvalName(uint32_t index) {
@@ -124,6 +181,16 @@ std::shared_ptr<const Matrix> FormulaEvaluator::ToMatrix(const Value& value) {
   if (value.more || value.area.sheetFirst != value.area.sheetLast) return Single(Value::Error(ErrorCode::Value));
   const Area& a = value.area;
   if (TooLarge(a.Rows(), a.Cols())) return Single(Value::Error(ErrorCode::Num));
+  if (!keepArrays_) return ReadArea(a);
+  const std::optional<uint64_t> version = cells_.AreaVersion(a);
+  if (!version) return ReadArea(a);
+  if (std::shared_ptr<const Matrix> kept = arrays_.FindArea(a, *version)) return kept;
+  std::shared_ptr<const Matrix> m = ReadArea(a);
+  arrays_.KeepArea(a, *version, m);
+  return m;
+}
+
+std::shared_ptr<const Matrix> FormulaEvaluator::ReadArea(const Area& a) {
   auto m = std::make_shared<Matrix>(a.Rows(), a.Cols());
   if (cells_.ReadArea(a, *m)) return m;
   cells_.ForEachFilled(a, [&](uint16_t, uint32_t row, uint16_t col, const Value& cell) {
@@ -131,6 +198,11 @@ std::shared_ptr<const Matrix> FormulaEvaluator::ToMatrix(const Value& value) {
     return true;
   });
   return m;
+}
+
+void FormulaEvaluator::KeepArrays(bool keep) {
+  keepArrays_ = keep;
+  if (!keep) arrays_.Clear();
 }
 
 void FormulaEvaluator::ForEachValue(const Value& argument, ArgVisit visit) {
@@ -167,7 +239,17 @@ Value FormulaEvaluator::EvalBinary(const FormulaProgram& program, const FormulaN
   const Value a = Operand(left);
   const Value b = Operand(right);
   if (a.kind != Value::Kind::Array && b.kind != Value::Kind::Array) return Operators::Binary(op, a, b);
-  return Operators::Binary(op, *ToMatrix(a), *ToMatrix(b));
+  return CombineArrays(op, a, b);
+}
+
+Value FormulaEvaluator::CombineArrays(Operator op, const Value& a, const Value& b) {
+  const std::shared_ptr<const Matrix> left = ToMatrix(a);
+  const std::shared_ptr<const Matrix> right = ToMatrix(b);
+  if (!keepArrays_ || !arrays_.Keeps(left, right)) return Operators::Binary(op, *left, *right);
+  if (std::shared_ptr<const Matrix> kept = arrays_.FindResult(op, left, right)) return Value::Array(std::move(kept));
+  Value result = Operators::Binary(op, *left, *right);
+  if (result.kind == Value::Kind::Array) arrays_.KeepResult(op, left, right, result.array);
+  return result;
 }
 
 Value FormulaEvaluator::EvalReferenceOperator(Operator op, const Value& left, const Value& right) {
@@ -328,6 +410,23 @@ Value FormulaEvaluator::ApplyByElement(const FunctionInfo& info, const std::vect
     if (info.Param(i) == 'V' && args[i].kind == Value::Kind::Array) arrays.push_back(i);
   }
   FunctionCall call{*this, single};
+  if (arrays.size() == 1 && args[arrays[0]].array->Rows() == rows && args[arrays[0]].array->Cols() == cols) {
+    // One array, of the result's shape: each distinct element's result once.
+    const size_t index = arrays[0];
+    const Matrix& m = *args[index].array;
+    ElementMemo memo;
+    for (size_t at = 0; at < m.Size(); ++at) {
+      if (const Value* known = memo.Find(m, at)) {
+        result->Set(at, *known);
+        continue;
+      }
+      single[index] = m.At(at);
+      const Value value = info.impl(call);
+      memo.Keep(value);
+      result->Set(at, value);
+    }
+    return Value::Array(std::move(result));
+  }
   for (uint32_t r = 0; r < rows; ++r) {
     for (uint32_t c = 0; c < cols; ++c) {
       bool inside = true;

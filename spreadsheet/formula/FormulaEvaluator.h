@@ -5,11 +5,13 @@
 // intersection with the formula's row or column, or, inside an argument
 // that takes arrays (SUMPRODUCT), all its values as an array.
 
+#include "spreadsheet/formula/ArrayMemo.h"
 #include "spreadsheet/formula/FormulaProgram.h"
 #include "spreadsheet/formula/FunctionRef.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -48,6 +50,9 @@ class CellReader {
   // Every cell of a one-sheet area into m (of the area's size), when the
   // reader has a quicker way than visiting each cell; false otherwise.
   virtual bool ReadArea(const Area& /*area*/, Matrix& /*m*/) { return false; }
+  // A number that changes whenever a cell of the one-sheet area changes, for
+  // a reader that can tell; nullopt otherwise.
+  virtual std::optional<uint64_t> AreaVersion(const Area& /*area*/) { return std::nullopt; }
   // COUNTIF's count over an area (filled cells, and those that match) when
   // the reader has a quicker way than visiting each cell; false otherwise.
   virtual bool CountMatching(const Area& /*area*/, const CellCriterion& /*criterion*/, double& /*filled*/,
@@ -62,6 +67,10 @@ class FormulaEvaluator {
 
   // The formula's result for the cell at: a scalar, as the cell shows it.
   Value Evaluate(const FormulaProgram& program, const CellPosition& at);
+  // While on, the arrays that formulas read and compare alike are made once
+  // (see ArrayMemo); turning it off lets them go. For a recalculation, where
+  // many formulas read the same columns.
+  void KeepArrays(bool keep);
 
   // For the functions.
   CellReader& Cells() { return cells_; }
@@ -95,8 +104,21 @@ class FormulaEvaluator {
   static Value ChoiceFailure(bool isIf, const Value& pick);
   Value EvalName(uint32_t index);
 
+  Value CombineArrays(Operator op, const Value& a, const Value& b);
+  // An element chain (see ElementChain.h) inside an array argument, once per
+  // distinct value of its area; false when it does not apply here.
+  bool EvalChainByElement(const FormulaProgram& program, uint32_t node, Value& out);
+  bool ChainArea(const FormulaProgram& program, uint32_t node, Area& area);
+  std::shared_ptr<const Matrix> ReadArea(const Area& area);
+
   CellReader& cells_;
   CellPosition at_;
+  bool keepArrays_ = false;
+  // While a chain is worked out for one element: references to its area give that element.
+  bool bound_ = false;
+  Area boundArea_;
+  Value boundValue_;
+  ArrayMemo arrays_;
   int arrayDepth_ = 0;  // > 0 inside an argument that takes arrays
   int nameDepth_ = 0;   // names within names, bounded
   // The names met while evaluating one formula. Within one formula a name
