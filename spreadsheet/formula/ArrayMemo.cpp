@@ -69,7 +69,8 @@ void ArrayMemo::KeepArea(const Area& area, uint64_t version, Array values) {
 
 bool ArrayMemo::Keeps(const Array& a, const Array& b) const {
   if (a->Size() == 1) return b->Size() != 1 && kept_.contains(b.get());
-  return b->Size() == 1 && kept_.contains(a.get());
+  if (b->Size() == 1) return kept_.contains(a.get());
+  return combined_.contains(a.get()) && combined_.contains(b.get());
 }
 
 ArrayMemo::Array ArrayMemo::FindResult(Operator op, const Array& a, const Array& b) const {
@@ -78,6 +79,7 @@ ArrayMemo::Array ArrayMemo::FindResult(Operator op, const Array& a, const Array&
 }
 
 void ArrayMemo::KeepResult(Operator op, const Array& a, const Array& b, Array result) {
+  if (a->Size() == 1 || b->Size() == 1) combined_.insert(result.get());
   results_[{op, OperandOf(a), OperandOf(b)}] = {a, b, std::move(result)};
 }
 
@@ -85,5 +87,6 @@ void ArrayMemo::Clear() {
   results_.clear();
   areas_.clear();
   kept_.clear();
+  combined_.clear();
   replaced_.clear();
 }

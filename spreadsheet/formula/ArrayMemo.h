@@ -6,8 +6,11 @@
 // key. Each such array is made once; the next formula takes it as it is.
 //
 // Kept are an area's values, as of the version the reader gives for it (so
-// a cell changed meanwhile means reading it again), and an operator applied
-// to a kept area and one value (a number, a text, a single cell's value).
+// a cell changed meanwhile means reading it again); an operator applied to a
+// kept area and one value (a number, a text, a single cell's value), such as
+// a column compared with its key; and an operator applied to two of those,
+// such as the answers that are right and scored. Arrays made from those are
+// seldom made twice and are not kept.
 // Kept arrays hold their operands, so no array made later can take an
 // address a key still names.
 
@@ -26,8 +29,8 @@ class ArrayMemo {
   Array FindArea(const Area& area, uint64_t version) const;
   void KeepArea(const Area& area, uint64_t version, Array values);
 
-  // Whether op on a and b is kept here: one of them a kept area's values,
-  // the other a single value.
+  // Whether op on a and b is kept here: one a kept area's values and the
+  // other a single value, or both kept results of that kind.
   bool Keeps(const Array& a, const Array& b) const;
   // The result kept for op on a and b, or nullptr.
   Array FindResult(Operator op, const Array& a, const Array& b) const;
@@ -74,7 +77,8 @@ class ArrayMemo {
   static size_t HashOf(const Operand& operand);
 
   std::unordered_map<AreaKey, AreaEntry, AreaHash> areas_;
-  std::unordered_set<const Matrix*> kept_;  // the values of areas_, and those replaced
+  std::unordered_set<const Matrix*> kept_;     // the values of areas_, and those replaced
+  std::unordered_set<const Matrix*> combined_;  // results of an area and a single value
   std::unordered_map<ResultKey, ResultEntry, ResultHash> results_;
   std::vector<Array> replaced_;  // areas read again: results may still name them
 };

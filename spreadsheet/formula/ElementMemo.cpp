@@ -19,9 +19,12 @@ ElementMemo::Key ElementMemo::KeyOf(const Matrix& m, size_t i) {
 }
 
 size_t ElementMemo::SlotOf(const Key& key) {
-  uint64_t h = key.bits ^ (reinterpret_cast<uintptr_t>(key.text) >> 4) ^ static_cast<uint64_t>(key.kind);
-  h *= 0x9e3779b97f4a7c15ULL;
-  return static_cast<size_t>(h >> 58);  // the top six bits: kSlots is 64
+  // Whole numbers differ in their high bits alone: every bit is mixed in.
+  uint64_t h = key.bits ^ reinterpret_cast<uintptr_t>(key.text) ^ (static_cast<uint64_t>(key.kind) << 59);
+  h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  h = (h ^ (h >> 27)) * 0x94d049bb133111ebULL;
+  h ^= h >> 31;
+  return static_cast<size_t>(h % kSlots);
 }
 
 const Value* ElementMemo::Find(const Matrix& m, size_t i) {
