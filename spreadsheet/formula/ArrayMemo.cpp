@@ -83,7 +83,17 @@ void ArrayMemo::KeepResult(Operator op, const Array& a, const Array& b, Array re
   results_[{op, OperandOf(a), OperandOf(b)}] = {a, b, std::move(result)};
 }
 
+const ArrayMemo::Classes* ArrayMemo::FindClasses(const Array& values) const {
+  const auto found = classes_.find(values.get());
+  return found == classes_.end() ? nullptr : &found->second;
+}
+
+void ArrayMemo::KeepClasses(const Array& values, Classes classes) {
+  if (kept_.contains(values.get())) classes_[values.get()] = std::move(classes);
+}
+
 void ArrayMemo::Clear() {
+  classes_.clear();
   results_.clear();
   areas_.clear();
   kept_.clear();

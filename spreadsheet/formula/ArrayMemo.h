@@ -14,6 +14,7 @@
 // Kept arrays hold their operands, so no array made later can take an
 // address a key still names.
 
+#include "spreadsheet/formula/ElementClasses.h"
 #include "spreadsheet/formula/FormulaProgram.h"
 
 #include <cstdint>
@@ -35,6 +36,12 @@ class ArrayMemo {
   // The result kept for op on a and b, or nullptr.
   Array FindResult(Operator op, const Array& a, const Array& b) const;
   void KeepResult(Operator op, const Array& a, const Array& b, Array result);
+
+  // The classes of a kept area's values (nullptr: too many), or nothing
+  // when they were not kept; KeepClasses keeps them for kept areas only.
+  using Classes = std::shared_ptr<const ElementClasses>;
+  const Classes* FindClasses(const Array& values) const;
+  void KeepClasses(const Array& values, Classes classes);
 
   void Clear();
 
@@ -81,4 +88,5 @@ class ArrayMemo {
   std::unordered_set<const Matrix*> combined_;  // results of an area and a single value
   std::unordered_map<ResultKey, ResultEntry, ResultHash> results_;
   std::vector<Array> replaced_;  // areas read again: results may still name them
+  std::unordered_map<const Matrix*, Classes> classes_;
 };

@@ -1,6 +1,7 @@
 #include "spreadsheet/formula/FormulaEvaluator.h"
 
 #include "spreadsheet/formula/ElementChain.h"
+#include "spreadsheet/formula/ElementClasses.h"
 #include "spreadsheet/formula/ElementMemo.h"
 #include "spreadsheet/formula/FormulaFunctions.h"
 #include "spreadsheet/formula/Operators.h"
@@ -81,7 +82,7 @@ Value FormulaEvaluator::Eval(const FormulaProgram& program, uint32_t index) {
     default: break;
   }
   Value chained;
-  if (arrayDepth_ > 0 && !bound_ && IsElementChain(program, index) && EvalChainByElement(program, index, chained)) {
+  if (arrayDepth_ > 0 && !bound_ && EvalChainByElement(program, index, chained)) {
     return chained;
   }
   switch (node.kind) {
@@ -107,35 +108,105 @@ bool FormulaEvaluator::ChainArea(const FormulaProgram& program, uint32_t node, A
   return found && area.sheetFirst == area.sheetLast && !TooLarge(area.Rows(), area.Cols());
 }
 
-bool FormulaEvaluator::EvalChainByElement(const FormulaProgram& program, uint32_t node, Value& out) {
-  constexpr size_t kFewElements = 16;  // below this, one array per step costs no more
-  Area area;
-  if (!ChainArea(program, node, area)) return false;
-  const std::shared_ptr<const Matrix> values = ToMatrix(Value::Reference(area));
-  if (values->Size() < kFewElements) return false;
-  auto result = std::make_shared<Matrix>(values->Rows(), values->Cols());
-  const int depth = arrayDepth_;
-  arrayDepth_ = 0;  // each element is worked out as a single value
-  bound_ = true;
-  boundArea_ = area;
-  ElementMemo memo;
-  bool scalar = true;
-  for (size_t at = 0; at < values->Size() && scalar; ++at) {
-    if (const Value* known = memo.Find(*values, at)) {
-      result->Set(at, *known);
-      continue;
-    }
-    boundValue_ = values->At(at);
-    const Value value = Eval(program, node);
-    scalar = value.IsScalar();
-    memo.Keep(value);
-    result->Set(at, value);
+namespace {
+
+constexpr size_t kFewElements = 16;  // below this, one array per step costs no more
+constexpr size_t kMaxClasses = 256;  // beyond this, values are too varied for classes to pay
+
+}  // namespace
+
+std::shared_ptr<const ElementClasses> FormulaEvaluator::ClassesOf(const std::shared_ptr<const Matrix>& values) {
+  if (keepArrays_) {
+    if (const ArrayMemo::Classes* known = arrays_.FindClasses(values)) return *known;
   }
+  auto classes = std::make_shared<ElementClasses>();
+  std::shared_ptr<const ElementClasses> found;
+  if (ClassifyElements(*values, kMaxClasses, *classes)) found = std::move(classes);
+  if (keepArrays_) arrays_.KeepClasses(values, found);
+  return found;
+}
+
+// The chain for one element of its area, as a single value.
+Value FormulaEvaluator::EvalChainElement(const FormulaProgram& program, uint32_t node, Value element) {
+  const int depth = arrayDepth_;
+  arrayDepth_ = 0;
+  bound_ = true;
+  boundValue_ = std::move(element);
+  const Value value = Eval(program, node);
   bound_ = false;
   boundValue_ = Value();
   arrayDepth_ = depth;
-  if (!scalar) return false;
+  return value;
+}
+
+bool FormulaEvaluator::EvalChainByClass(const FormulaProgram& program, uint32_t node, ChainByClass& chain) {
+  Area area;
+  if (!IsElementChain(program, node) || !ChainArea(program, node, area)) return false;
+  chain.values = ToMatrix(Value::Reference(area));
+  if (chain.values->Size() < kFewElements) return false;
+  boundArea_ = area;
+  chain.classes = ClassesOf(chain.values);
+  if (!chain.classes) return true;
+  for (const size_t first : chain.classes->first) {
+    chain.results.push_back(EvalChainElement(program, node, chain.values->At(first)));
+    if (!chain.results.back().IsScalar()) return false;
+  }
+  return true;
+}
+
+bool FormulaEvaluator::EvalChainByElement(const FormulaProgram& program, uint32_t node, Value& out) {
+  ChainByClass chain;
+  if (!EvalChainByClass(program, node, chain)) return false;
+  if (!chain.classes) return ChainByEachElement(program, node, *chain.values, out);
+  auto result = std::make_shared<Matrix>(chain.values->Rows(), chain.values->Cols());
+  const std::vector<uint32_t>& classOf = chain.classes->classOf;
+  for (size_t at = 0; at < classOf.size(); ++at) result->Set(at, chain.results[classOf[at]]);
   out = Value::Array(std::move(result));
+  return true;
+}
+
+// Values too varied for classes: each element, with the last results remembered.
+bool FormulaEvaluator::ChainByEachElement(const FormulaProgram& program, uint32_t node, const Matrix& values, Value& out) {
+  auto result = std::make_shared<Matrix>(values.Rows(), values.Cols());
+  ElementMemo memo;
+  for (size_t at = 0; at < values.Size(); ++at) {
+    if (const Value* known = memo.Find(values, at)) {
+      result->Set(at, *known);
+      continue;
+    }
+    const Value value = EvalChainElement(program, node, values.At(at));
+    if (!value.IsScalar()) return false;
+    memo.Keep(value);
+    result->Set(at, value);
+  }
+  out = Value::Array(std::move(result));
+  return true;
+}
+
+// As SUMPRODUCT sums the chain's array: numbers added, other values 0, the
+// first error in order the result. Summed class by class only where every
+// term is a whole number small enough that no order of adding rounds.
+bool FormulaEvaluator::SumOfChain(const FormulaProgram& program, uint32_t node, Value& out) {
+  ChainByClass chain;
+  if (!EvalChainByClass(program, node, chain) || !chain.classes) return false;
+  const ElementClasses& classes = *chain.classes;
+  const double limit = 9007199254740992.0 / static_cast<double>(classes.classOf.size());  // 2^53 over the elements
+  double sum = 0;
+  size_t firstError = SIZE_MAX;
+  ErrorCode error = ErrorCode::Value;
+  for (size_t k = 0; k < chain.results.size(); ++k) {
+    const Value& result = chain.results[k];
+    if (result.IsError()) {
+      if (classes.first[k] < firstError) {
+        firstError = classes.first[k];
+        error = result.error;
+      }
+    } else if (result.kind == Value::Kind::Number) {
+      if (std::trunc(result.number) != result.number || std::fabs(result.number) > limit) return false;
+      sum += static_cast<double>(classes.count[k]) * result.number;
+    }
+  }
+  out = firstError != SIZE_MAX ? Value::Error(error) : Value::Number(sum);
   return true;
 }
 
@@ -368,6 +439,10 @@ Value FormulaEvaluator::EvalFunction(const FormulaProgram& program, const Formul
   const FunctionInfo* info = FindFunction(node.function);
   if (!info) return Value::Error(ErrorCode::Name);
   if (node.function == FunctionIds::kIf || node.function == FunctionIds::kChoose) return EvalChoice(program, node);
+  if (node.function == FunctionIds::kSumProduct && node.argc == 1 && !bound_) {
+    Value sum;
+    if (SumOfChain(program, program.Child(node, 0), sum)) return sum;
+  }
   std::vector<Value> args;
   args.reserve(node.argc);
   bool anyArray = false;

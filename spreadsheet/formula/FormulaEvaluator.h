@@ -109,6 +109,19 @@ class FormulaEvaluator {
   // distinct value of its area; false when it does not apply here.
   bool EvalChainByElement(const FormulaProgram& program, uint32_t node, Value& out);
   bool ChainArea(const FormulaProgram& program, uint32_t node, Area& area);
+  // The chain's area, its values and their classes, and its result for each
+  // class; false when the chain does not apply or gives no single values.
+  struct ChainByClass {
+    std::shared_ptr<const Matrix> values;
+    std::shared_ptr<const ElementClasses> classes;  // nullptr: too many to be worth it
+    std::vector<Value> results;
+  };
+  bool EvalChainByClass(const FormulaProgram& program, uint32_t node, ChainByClass& chain);
+  Value EvalChainElement(const FormulaProgram& program, uint32_t node, Value element);
+  bool ChainByEachElement(const FormulaProgram& program, uint32_t node, const Matrix& values, Value& out);
+  // SUMPRODUCT of one chain, summed over its classes where that is exact.
+  bool SumOfChain(const FormulaProgram& program, uint32_t node, Value& out);
+  std::shared_ptr<const ElementClasses> ClassesOf(const std::shared_ptr<const Matrix>& values);
   std::shared_ptr<const Matrix> ReadArea(const Area& area);
 
   CellReader& cells_;

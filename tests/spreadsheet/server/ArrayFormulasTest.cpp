@@ -82,11 +82,21 @@ TEST_F(ArrayFormulas, ElementChainsGiveWhatEachCellGivesAlone) {
     EXPECT_EQ(whole.ToText(), blocks.ToText()) << pattern.toStdString();
     row += 2;
   }
-  // An error in the column is what the chain gives, as it is cell by cell.
+  // Terms that are not whole are added cell by cell, in order, as the plain array path adds them.
+  double tenths = 0;
+  for (int r = 1; r <= kRows; ++r) {
+    bool number = false;
+    kEntries[(r * 7) % kEntries.size()].toDouble(&number);
+    tenths += number ? 0.1 : 0.0;
+  }
+  const OleVariant summed = Result(QStringLiteral("=SUMPRODUCT(ISNUMBER($A$1:$A$%1)*0.1)").arg(kRows), row);
+  EXPECT_EQ(summed.ToDouble(), tenths);
+  // Errors in the column: the first in order is what the chain gives, as it is cell by cell.
   Cell(kRows / 2, 1).Put("Formula", "=1/0");
+  Cell(kRows / 3, 1).Put("Formula", "=SQRT(-1)");
   const auto [whole, blocks] = WholeAndBlocks(patterns[1], row);
   EXPECT_EQ(whole.ToText(), blocks.ToText());
-  EXPECT_EQ(whole.ToText(), QStringLiteral("#DIV/0!"));
+  EXPECT_EQ(whole.ToText(), QStringLiteral("#NUM!"));
 }
 
 TEST_F(ArrayFormulas, CountsOfDigitsFoundMatchTheEntries) {
