@@ -163,7 +163,19 @@ void ScoringBook::CatchUp(int rowsHeld) {
   if (rowsHeld > capacity_) {
     capacity_ = CapacityFor(rowsHeld);
     WriteStatistics();
+  } else if (!StatisticsInTheirLatestForm()) {
+    WriteStatistics();
   }
+}
+
+// A workbook scored by an earlier version counts blanks, double marks and
+// bubbles with formulas that give the same figures at a higher cost: they
+// are written again in the form laid out now.
+bool ScoringBook::StatisticsInTheirLatestForm() const {
+  if (layout_.Key().Questions().empty()) return true;
+  const OleVariant items = workSheets_.Get(QStringLiteral("Item"), {kItemsSheet});
+  const QString blanks = Cell(items, 2, ScoringLayout::kBlankColumn).Get(QStringLiteral("Formula")).ToText();
+  return blanks.startsWith(QLatin1String("=COUNTIF("), Qt::CaseInsensitive);
 }
 
 void ScoringBook::WriteStatistics() {

@@ -37,7 +37,8 @@ class ScoringBook {
   // again when the row lies past what they read.
   void RowWritten(int row);
   // Scores rows for those of rows 1..rowsHeld that have none (sheets scanned
-  // before scoring was laid out, sheets put back after a crash).
+  // before scoring was laid out, sheets put back after a crash); the
+  // statistics again if they are in an earlier version's form.
   void CatchUp(int rowsHeld);
   // The student IDs of sheet 1's rows 1..rowsHeld, by row; rows without one left out.
   std::map<int, QString> ReadStudentIds(int rowsHeld) const;
@@ -50,6 +51,7 @@ class ScoringBook {
   void LayOutAll(int rowsHeld, const std::optional<ScoringBook>& previous);
   void FollowDataSheetName();
   void WriteStatistics();
+  bool StatisticsInTheirLatestForm() const;
 
   OleVariant workSheets_;
   ScoringLayout layout_;

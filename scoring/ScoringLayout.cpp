@@ -19,6 +19,7 @@ enum Summary {
 constexpr int kScoreColumn = 3;
 // Items: the per-question columns.
 enum ItemColumn { kNumber = 1, kColumn, kKeyValue, kPoints, kDifficulty, kDiscrimination, kPointBiserial, kCheck, kBlank, kDouble, kFirstBubble };
+static_assert(kBlank == ScoringLayout::kBlankColumn);
 constexpr int kBubbles = 6;
 constexpr int kCheckFromStudents = 20;  // a negative correlation means little in a smaller class
 
@@ -177,13 +178,15 @@ void ScoringLayout::QuestionRow(std::vector<SheetCell>& cells, const Question& q
                                            .arg(n).arg(kCheckFromStudents).arg(pb)));
   // The counts read the question's column alone: an unwritten row is neither
   // blank (" ") nor marked, and keeping the scores out of them spares them the
-  // work every new score brings.
-  cells.push_back(Formula(row, kBlank, QStringLiteral("=SUMPRODUCT((%1=\" \")*1)").arg(column)));
+  // work every new score brings. A multiple-bubble value is " " or the marked
+  // bubbles' digits, each once, read as a number: two marks or more make a
+  // number above 9, and a bubble is marked when its digit is found.
+  cells.push_back(Formula(row, kBlank, QStringLiteral("=COUNTIF(%1,\" \")").arg(column)));
   if (key_.Mode() == MarkMode::Single) return;
-  cells.push_back(Formula(row, kDouble, QStringLiteral("=SUMPRODUCT((LEN(%1)>1)*1)").arg(column)));
+  cells.push_back(Formula(row, kDouble, QStringLiteral("=COUNTIF(%1,\">9\")").arg(column)));
   for (int bubble = 1; bubble <= kBubbles; ++bubble) {
     cells.push_back(Formula(row, kFirstBubble + bubble - 1,
-                            QStringLiteral("=SUMPRODUCT(LEN(%1)-LEN(SUBSTITUTE(%1,\"%2\",\"\")))").arg(column).arg(bubble)));
+                            QStringLiteral("=SUMPRODUCT(ISNUMBER(FIND(\"%2\",%1))*1)").arg(column).arg(bubble)));
   }
 }
 

@@ -74,6 +74,8 @@ class ScoringLayout {
   // first, then a blank row, then the sums they are made of.
   static int SummaryRow(int index) { return index < kSummaryFigures ? index + 1 : index + 2; }
   static constexpr int kSummaryFigures = 7;
+  // Items' "Blank" column, whose formula tells which form the statistics have.
+  static constexpr int kBlankColumn = 9;
 
  private:
   QString Answers(int dataRow) const;

@@ -1,5 +1,8 @@
 #include "spreadsheet/formula/FormulaEvaluator.h"
 
+#include "spreadsheet/formula/ElementChain.h"
+#include "spreadsheet/formula/ElementClasses.h"
+#include "spreadsheet/formula/ElementMemo.h"
 #include "spreadsheet/formula/FormulaFunctions.h"
 #include "spreadsheet/formula/Operators.h"
 
@@ -72,14 +75,139 @@ Value FormulaEvaluator::Eval(const FormulaProgram& program, uint32_t index) {
     case NodeKind::Reference: {
       Area area;
       if (!ResolveRef(program.refs[node.payload], at_, cells_.SheetCount(), area)) return Value::Error(ErrorCode::Ref);
+      if (bound_ && area == boundArea_) return boundValue_;
       return Value::Reference(area);
     }
     case NodeKind::Name: return EvalName(node.payload);
+    default: break;
+  }
+  Value chained;
+  if (arrayDepth_ > 0 && !bound_ && EvalChainByElement(program, index, chained)) {
+    return chained;
+  }
+  switch (node.kind) {
     case NodeKind::Unary: return EvalUnary(program, node);
     case NodeKind::Binary: return EvalBinary(program, node);
     case NodeKind::Function: return EvalFunction(program, node);
+    default: return Value::Error(ErrorCode::Value);
   }
-  return Value::Error(ErrorCode::Value);
+}
+
+// The one area of more than one cell that the chain's references span;
+// false when there is none, more than one, or a reference does not resolve.
+bool FormulaEvaluator::ChainArea(const FormulaProgram& program, uint32_t node, Area& area) {
+  bool found = false;
+  for (const uint32_t ref : ChainReferences(program, node)) {
+    Area resolved;
+    if (!ResolveRef(program.refs[ref], at_, cells_.SheetCount(), resolved)) return false;
+    if (resolved.SingleCell()) continue;
+    if (found && !(resolved == area)) return false;
+    area = resolved;
+    found = true;
+  }
+  return found && area.sheetFirst == area.sheetLast && !TooLarge(area.Rows(), area.Cols());
+}
+
+namespace {
+
+constexpr size_t kFewElements = 16;  // below this, one array per step costs no more
+constexpr size_t kMaxClasses = 256;  // beyond this, values are too varied for classes to pay
+
+}  // namespace
+
+std::shared_ptr<const ElementClasses> FormulaEvaluator::ClassesOf(const std::shared_ptr<const Matrix>& values) {
+  if (keepArrays_) {
+    if (const ArrayMemo::Classes* known = arrays_.FindClasses(values)) return *known;
+  }
+  auto classes = std::make_shared<ElementClasses>();
+  std::shared_ptr<const ElementClasses> found;
+  if (ClassifyElements(*values, kMaxClasses, *classes)) found = std::move(classes);
+  if (keepArrays_) arrays_.KeepClasses(values, found);
+  return found;
+}
+
+// The chain for one element of its area, as a single value.
+Value FormulaEvaluator::EvalChainElement(const FormulaProgram& program, uint32_t node, Value element) {
+  const int depth = arrayDepth_;
+  arrayDepth_ = 0;
+  bound_ = true;
+  boundValue_ = std::move(element);
+  const Value value = Eval(program, node);
+  bound_ = false;
+  boundValue_ = Value();
+  arrayDepth_ = depth;
+  return value;
+}
+
+bool FormulaEvaluator::EvalChainByClass(const FormulaProgram& program, uint32_t node, ChainByClass& chain) {
+  Area area;
+  if (!IsElementChain(program, node) || !ChainArea(program, node, area)) return false;
+  chain.values = ToMatrix(Value::Reference(area));
+  if (chain.values->Size() < kFewElements) return false;
+  boundArea_ = area;
+  chain.classes = ClassesOf(chain.values);
+  if (!chain.classes) return true;
+  for (const size_t first : chain.classes->first) {
+    chain.results.push_back(EvalChainElement(program, node, chain.values->At(first)));
+    if (!chain.results.back().IsScalar()) return false;
+  }
+  return true;
+}
+
+bool FormulaEvaluator::EvalChainByElement(const FormulaProgram& program, uint32_t node, Value& out) {
+  ChainByClass chain;
+  if (!EvalChainByClass(program, node, chain)) return false;
+  if (!chain.classes) return ChainByEachElement(program, node, *chain.values, out);
+  auto result = std::make_shared<Matrix>(chain.values->Rows(), chain.values->Cols());
+  const std::vector<uint32_t>& classOf = chain.classes->classOf;
+  for (size_t at = 0; at < classOf.size(); ++at) result->Set(at, chain.results[classOf[at]]);
+  out = Value::Array(std::move(result));
+  return true;
+}
+
+// Values too varied for classes: each element, with the last results remembered.
+bool FormulaEvaluator::ChainByEachElement(const FormulaProgram& program, uint32_t node, const Matrix& values, Value& out) {
+  auto result = std::make_shared<Matrix>(values.Rows(), values.Cols());
+  ElementMemo memo;
+  for (size_t at = 0; at < values.Size(); ++at) {
+    if (const Value* known = memo.Find(values, at)) {
+      result->Set(at, *known);
+      continue;
+    }
+    const Value value = EvalChainElement(program, node, values.At(at));
+    if (!value.IsScalar()) return false;
+    memo.Keep(value);
+    result->Set(at, value);
+  }
+  out = Value::Array(std::move(result));
+  return true;
+}
+
+// As SUMPRODUCT sums the chain's array: numbers added, other values 0, the
+// first error in order the result. Summed class by class only where every
+// term is a whole number small enough that no order of adding rounds.
+bool FormulaEvaluator::SumOfChain(const FormulaProgram& program, uint32_t node, Value& out) {
+  ChainByClass chain;
+  if (!EvalChainByClass(program, node, chain) || !chain.classes) return false;
+  const ElementClasses& classes = *chain.classes;
+  const double limit = 9007199254740992.0 / static_cast<double>(classes.classOf.size());  // 2^53 over the elements
+  double sum = 0;
+  size_t firstError = SIZE_MAX;
+  ErrorCode error = ErrorCode::Value;
+  for (size_t k = 0; k < chain.results.size(); ++k) {
+    const Value& result = chain.results[k];
+    if (result.IsError()) {
+      if (classes.first[k] < firstError) {
+        firstError = classes.first[k];
+        error = result.error;
+      }
+    } else if (result.kind == Value::Kind::Number) {
+      if (std::trunc(result.number) != result.number || std::fabs(result.number) > limit) return false;
+      sum += static_cast<double>(classes.count[k]) * result.number;
+    }
+  }
+  out = firstError != SIZE_MAX ? Value::Error(error) : Value::Number(sum);
+  return true;
 }
 
 Value FormulaEvaluator::EvalName(uint32_t index) {
@@ -124,6 +252,16 @@ std::shared_ptr<const Matrix> FormulaEvaluator::ToMatrix(const Value& value) {
   if (value.more || value.area.sheetFirst != value.area.sheetLast) return Single(Value::Error(ErrorCode::Value));
   const Area& a = value.area;
   if (TooLarge(a.Rows(), a.Cols())) return Single(Value::Error(ErrorCode::Num));
+  if (!keepArrays_) return ReadArea(a);
+  const std::optional<uint64_t> version = cells_.AreaVersion(a);
+  if (!version) return ReadArea(a);
+  if (std::shared_ptr<const Matrix> kept = arrays_.FindArea(a, *version)) return kept;
+  std::shared_ptr<const Matrix> m = ReadArea(a);
+  arrays_.KeepArea(a, *version, m);
+  return m;
+}
+
+std::shared_ptr<const Matrix> FormulaEvaluator::ReadArea(const Area& a) {
   auto m = std::make_shared<Matrix>(a.Rows(), a.Cols());
   if (cells_.ReadArea(a, *m)) return m;
   cells_.ForEachFilled(a, [&](uint16_t, uint32_t row, uint16_t col, const Value& cell) {
@@ -131,6 +269,11 @@ std::shared_ptr<const Matrix> FormulaEvaluator::ToMatrix(const Value& value) {
     return true;
   });
   return m;
+}
+
+void FormulaEvaluator::KeepArrays(bool keep) {
+  keepArrays_ = keep;
+  if (!keep) arrays_.Clear();
 }
 
 void FormulaEvaluator::ForEachValue(const Value& argument, ArgVisit visit) {
@@ -167,7 +310,17 @@ Value FormulaEvaluator::EvalBinary(const FormulaProgram& program, const FormulaN
   const Value a = Operand(left);
   const Value b = Operand(right);
   if (a.kind != Value::Kind::Array && b.kind != Value::Kind::Array) return Operators::Binary(op, a, b);
-  return Operators::Binary(op, *ToMatrix(a), *ToMatrix(b));
+  return CombineArrays(op, a, b);
+}
+
+Value FormulaEvaluator::CombineArrays(Operator op, const Value& a, const Value& b) {
+  const std::shared_ptr<const Matrix> left = ToMatrix(a);
+  const std::shared_ptr<const Matrix> right = ToMatrix(b);
+  if (!keepArrays_ || !arrays_.Keeps(left, right)) return Operators::Binary(op, *left, *right);
+  if (std::shared_ptr<const Matrix> kept = arrays_.FindResult(op, left, right)) return Value::Array(std::move(kept));
+  Value result = Operators::Binary(op, *left, *right);
+  if (result.kind == Value::Kind::Array) arrays_.KeepResult(op, left, right, result.array);
+  return result;
 }
 
 Value FormulaEvaluator::EvalReferenceOperator(Operator op, const Value& left, const Value& right) {
@@ -286,6 +439,10 @@ Value FormulaEvaluator::EvalFunction(const FormulaProgram& program, const Formul
   const FunctionInfo* info = FindFunction(node.function);
   if (!info) return Value::Error(ErrorCode::Name);
   if (node.function == FunctionIds::kIf || node.function == FunctionIds::kChoose) return EvalChoice(program, node);
+  if (node.function == FunctionIds::kSumProduct && node.argc == 1 && !bound_) {
+    Value sum;
+    if (SumOfChain(program, program.Child(node, 0), sum)) return sum;
+  }
   std::vector<Value> args;
   args.reserve(node.argc);
   bool anyArray = false;
@@ -328,6 +485,23 @@ Value FormulaEvaluator::ApplyByElement(const FunctionInfo& info, const std::vect
     if (info.Param(i) == 'V' && args[i].kind == Value::Kind::Array) arrays.push_back(i);
   }
   FunctionCall call{*this, single};
+  if (arrays.size() == 1 && args[arrays[0]].array->Rows() == rows && args[arrays[0]].array->Cols() == cols) {
+    // One array, of the result's shape: each distinct element's result once.
+    const size_t index = arrays[0];
+    const Matrix& m = *args[index].array;
+    ElementMemo memo;
+    for (size_t at = 0; at < m.Size(); ++at) {
+      if (const Value* known = memo.Find(m, at)) {
+        result->Set(at, *known);
+        continue;
+      }
+      single[index] = m.At(at);
+      const Value value = info.impl(call);
+      memo.Keep(value);
+      result->Set(at, value);
+    }
+    return Value::Array(std::move(result));
+  }
   for (uint32_t r = 0; r < rows; ++r) {
     for (uint32_t c = 0; c < cols; ++c) {
       bool inside = true;

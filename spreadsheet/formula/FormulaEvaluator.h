@@ -5,11 +5,13 @@
 // intersection with the formula's row or column, or, inside an argument
 // that takes arrays (SUMPRODUCT), all its values as an array.
 
+#include "spreadsheet/formula/ArrayMemo.h"
 #include "spreadsheet/formula/FormulaProgram.h"
 #include "spreadsheet/formula/FunctionRef.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -48,6 +50,9 @@ class CellReader {
   // Every cell of a one-sheet area into m (of the area's size), when the
   // reader has a quicker way than visiting each cell; false otherwise.
   virtual bool ReadArea(const Area& /*area*/, Matrix& /*m*/) { return false; }
+  // A number that changes whenever a cell of the one-sheet area changes, for
+  // a reader that can tell; nullopt otherwise.
+  virtual std::optional<uint64_t> AreaVersion(const Area& /*area*/) { return std::nullopt; }
   // COUNTIF's count over an area (filled cells, and those that match) when
   // the reader has a quicker way than visiting each cell; false otherwise.
   virtual bool CountMatching(const Area& /*area*/, const CellCriterion& /*criterion*/, double& /*filled*/,
@@ -62,6 +67,10 @@ class FormulaEvaluator {
 
   // The formula's result for the cell at: a scalar, as the cell shows it.
   Value Evaluate(const FormulaProgram& program, const CellPosition& at);
+  // While on, the arrays that formulas read and compare alike are made once
+  // (see ArrayMemo); turning it off lets them go. For a recalculation, where
+  // many formulas read the same columns.
+  void KeepArrays(bool keep);
 
   // For the functions.
   CellReader& Cells() { return cells_; }
@@ -95,8 +104,34 @@ class FormulaEvaluator {
   static Value ChoiceFailure(bool isIf, const Value& pick);
   Value EvalName(uint32_t index);
 
+  Value CombineArrays(Operator op, const Value& a, const Value& b);
+  // An element chain (see ElementChain.h) inside an array argument, once per
+  // distinct value of its area; false when it does not apply here.
+  bool EvalChainByElement(const FormulaProgram& program, uint32_t node, Value& out);
+  bool ChainArea(const FormulaProgram& program, uint32_t node, Area& area);
+  // The chain's area, its values and their classes, and its result for each
+  // class; false when the chain does not apply or gives no single values.
+  struct ChainByClass {
+    std::shared_ptr<const Matrix> values;
+    std::shared_ptr<const ElementClasses> classes;  // nullptr: too many to be worth it
+    std::vector<Value> results;
+  };
+  bool EvalChainByClass(const FormulaProgram& program, uint32_t node, ChainByClass& chain);
+  Value EvalChainElement(const FormulaProgram& program, uint32_t node, Value element);
+  bool ChainByEachElement(const FormulaProgram& program, uint32_t node, const Matrix& values, Value& out);
+  // SUMPRODUCT of one chain, summed over its classes where that is exact.
+  bool SumOfChain(const FormulaProgram& program, uint32_t node, Value& out);
+  std::shared_ptr<const ElementClasses> ClassesOf(const std::shared_ptr<const Matrix>& values);
+  std::shared_ptr<const Matrix> ReadArea(const Area& area);
+
   CellReader& cells_;
   CellPosition at_;
+  bool keepArrays_ = false;
+  // While a chain is worked out for one element: references to its area give that element.
+  bool bound_ = false;
+  Area boundArea_;
+  Value boundValue_;
+  ArrayMemo arrays_;
   int arrayDepth_ = 0;  // > 0 inside an argument that takes arrays
   int nameDepth_ = 0;   // names within names, bounded
   // The names met while evaluating one formula. Within one formula a name

@@ -62,7 +62,7 @@ int BuiltInFunctionFixedArgs(uint16_t id);
 
 namespace FunctionIds {
 enum : uint16_t {
-  kCount = 0, kIf = 1, kSum = 4, kChoose = 100, kAddIn = 255,
+  kCount = 0, kIf = 1, kSum = 4, kChoose = 100, kSumProduct = 228, kAddIn = 255,
 };
 }
 

@@ -197,6 +197,14 @@ bool CalcCells::ReadArea(const Area& area, Matrix& m) {
   return true;
 }
 
+std::optional<uint64_t> CalcCells::AreaVersion(const Area& area) {
+  if (area.sheetFirst != area.sheetLast || CopiedRows(area.sheetFirst, area) < 0) return std::nullopt;
+  // Each column's version only goes up, so their sum changes with any of them.
+  uint64_t version = 0;
+  for (uint32_t col = area.colFirst; col <= area.colLast; ++col) version += copies_[area.sheetFirst][col]->Version();
+  return version;
+}
+
 Value CalcCells::Cell(uint16_t sheet, uint32_t row, uint16_t col) {
   if (const Column* copy = CopyOf(sheet, col)) return row < copy->Size() ? Read(copy->At(row)) : Value();
   const int64_t formula = FormulaAt(sheet, row, col);

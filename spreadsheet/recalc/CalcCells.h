@@ -39,6 +39,7 @@ class CalcCells : public CellReader {
   bool Summarize(const Area& area, AreaSummary& summary) override;
   bool CountMatching(const Area& area, const CellCriterion& criterion, double& filled, double& matching) override;
   bool ReadArea(const Area& area, Matrix& m) override;
+  std::optional<uint64_t> AreaVersion(const Area& area) override;
 
   void SetNames(std::vector<std::shared_ptr<const FormulaProgram>> names) { names_ = std::move(names); }
 

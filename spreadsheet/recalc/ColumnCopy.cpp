@@ -21,6 +21,7 @@ void MergeSummary(AreaSummary& into, const AreaSummary& part) {
 }
 
 void ColumnCopy::Put(uint32_t row, const CopiedCell& cell) {
+  ++version_;
   if (row >= cells_.size()) {
     if (cell.kind == CopiedCell::Empty) return;
     cells_.resize(static_cast<size_t>(row) + 1);

@@ -25,6 +25,8 @@ class ColumnCopy {
   size_t Size() const { return cells_.size(); }
   const CopiedCell& At(size_t row) const { return cells_[row]; }
   void Put(uint32_t row, const CopiedCell& cell);
+  // Goes up with every Put: a reader that kept what it read knows it is still so.
+  uint64_t Version() const { return version_; }
   // The summary of rows [first, last] (last below Size()), added to summary.
   void Summarize(uint32_t first, uint32_t last, uint16_t col, AreaSummary& summary) const;
 
@@ -33,6 +35,7 @@ class ColumnCopy {
   void Scan(uint32_t first, uint32_t last, uint16_t col, AreaSummary& summary) const;
 
   std::vector<CopiedCell> cells_;
+  uint64_t version_ = 0;
   mutable std::vector<AreaSummary> blocks_;  // kept summaries, filled when first asked for
   mutable std::vector<bool> known_;
 };

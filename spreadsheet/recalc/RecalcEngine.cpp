@@ -166,6 +166,14 @@ bool RecalcEngine::Evaluate(uint32_t id) {
 }
 
 void RecalcEngine::Recalculate(const std::vector<uint32_t>& roots, bool everything) {
+  // The arrays kept while the formulas are worked out go when it is done.
+  struct KeptArrays {
+    explicit KeptArrays(FormulaEvaluator& evaluator) : evaluator(evaluator) { evaluator.KeepArrays(true); }
+    ~KeptArrays() { evaluator.KeepArrays(false); }
+    KeptArrays(const KeptArrays&) = delete;
+    KeptArrays& operator=(const KeptArrays&) = delete;
+    FormulaEvaluator& evaluator;
+  } kept(evaluator_);
   ++epoch_;
   std::vector<uint32_t> nodes;
   for (uint32_t id : roots) {

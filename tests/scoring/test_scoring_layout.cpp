@@ -116,6 +116,28 @@ TEST(ScoringBook, ReopenReadsBackTheKeyAndGoesOnScoring) {
   EXPECT_EQ(again->ReadStudentIds(3).at(2), "3");  // column A holds row % 6 + 1, column B a blank
 }
 
+TEST(ScoringBook, StatisticsInAnEarlierFormAreWrittenAgainAtReopening) {
+  auto book = std::make_shared<MemoryWorkbook>();
+  EnterRows(*book, 3);
+  ScoringBook::LayOut(book->Sheets(), SmallKey(), 3);
+  MemorySheet& items = book->Sheet("Items");
+  const QString blanks = items.Text(2, 9);
+  const QString bubble = items.Text(3, 12);
+  EXPECT_TRUE(blanks.startsWith("=COUNTIF("));
+  // As an earlier version laid them out: the same figures, counted at a higher cost.
+  items.cells[{2, 9}].formula = "=SUMPRODUCT(('Sheet1'!$C$1:$C$103=\" \")*1)";
+  items.cells[{3, 12}].formula = "=SUMPRODUCT(LEN('Sheet1'!$E$1:$E$103)-LEN(SUBSTITUTE('Sheet1'!$E$1:$E$103,\"2\",\"\")))";
+  std::optional<ScoringBook> again = ScoringBook::Reopen(book->Sheets());
+  ASSERT_TRUE(again);
+  again->CatchUp(3);
+  EXPECT_EQ(items.Text(2, 9), blanks);
+  EXPECT_EQ(items.Text(3, 12), bubble);
+  // In the latest form they are left as they are.
+  const int puts = items.puts;
+  ScoringBook::Reopen(book->Sheets())->CatchUp(3);
+  EXPECT_EQ(items.puts, puts);
+}
+
 TEST(ScoringBook, StatisticsAreWrittenAgainOnlyWhenTheClassOutgrowsThem) {
   auto book = std::make_shared<MemoryWorkbook>();
   ScoringBook scoring = ScoringBook::LayOut(book->Sheets(), SmallKey(), 0);

@@ -175,5 +175,5 @@ void Functions::AddAggregate(std::vector<FunctionInfo>& table) {
   table.push_back({325, "LARGE", 2, 2, "RV", &KthValue<true>, false});
   table.push_back({326, "SMALL", 2, 2, "RV", &KthValue<false>, false});
   table.push_back({216, "RANK", 2, 3, "VRV", &Rank, false});
-  table.push_back({228, "SUMPRODUCT", 1, 30, "A", &SumProduct, false});
+  table.push_back({FunctionIds::kSumProduct, "SUMPRODUCT", 1, 30, "A", &SumProduct, false});
 }
