@@ -78,6 +78,7 @@ TEST_F(Delivery, HandlerReadingFewerLeavesTheRestForTheNextByte) {
     ReadSome(d, log, count, ++calls == 1 ? 2 : count);
   });
   Install(t);
+  const CloseBeforeLeaving closes(d);
   pty.Write("ABCDE");
   ASSERT_TRUE(WaitFor([&] { return log.Notifications() == 1; }));
   ASSERT_TRUE(WaitFor([&] { return d.RecvCount() == 3; }));
@@ -96,6 +97,7 @@ TEST_F(Delivery, ReadingMoreThanCountGetsBufferIsEmpty) {
   Open();
   DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count + 2); });
   Install(t);
+  const CloseBeforeLeaving closes(d);
   pty.Write("XYZ");
   ASSERT_TRUE(WaitFor([&] { return log.Read().size() == 3; }));
   std::lock_guard g(log.lock);
@@ -111,6 +113,7 @@ TEST_F(Delivery, TwoHandlersPeekFromTheSameStartAndTheLargerReadIsConsumed) {
   DirectTarget t2([&](uint16_t, uint32_t count) { ReadSome(d, second, count, 3); });
   d.AddWindowHandler(&t1);
   d.AddWindowHandler(&t2);  // two windows: delivered without an owner handler
+  const CloseBeforeLeaving closes(d);
   pty.Write("12345");
   ASSERT_TRUE(WaitFor([&] { return second.Notifications() == 1; }));
   ASSERT_TRUE(WaitFor([&] { return d.RecvCount() == 2; }));
@@ -129,6 +132,7 @@ TEST_F(Delivery, WithoutHandlersNothingIsConsumedAndTheNextByteReportsAll) {
   EXPECT_EQ(d.RecvCount(), 3u);
   DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
   Install(t);
+  const CloseBeforeLeaving closes(d);
   std::this_thread::sleep_for(150ms);  // the waiting bytes were already seen
   EXPECT_EQ(log.Notifications(), 0u);
   pty.Write("W");
@@ -145,6 +149,7 @@ TEST_F(Delivery, ExactlyAFullRingIsStillReported) {
   d.SetAvailThreshold(kRecvRingSize);
   DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
   Install(t);
+  const CloseBeforeLeaving closes(d);
   pty.Write(std::string(kRecvRingSize, 'r'));
   ASSERT_TRUE(WaitFor([&] { return log.Notifications() == 1; }));
   std::lock_guard g(log.lock);
@@ -157,6 +162,7 @@ TEST_F(Delivery, OwnerHandlerOffWithOneWindowDeliversNothing) {
   Open();
   DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
   d.AddWindowHandler(&t);
+  const CloseBeforeLeaving closes(d);
   d.UpdateNotifyFlags(2);  // no trigger event assigned
   pty.Write("AB");
   ASSERT_TRUE(WaitFor([&] { return d.RecvCount() == 2; }));
@@ -181,6 +187,7 @@ TEST_F(Delivery, SlowHandlerIsNoLongerWaitedForAndItsReadsCount) {
     }
   });
   Install(t);
+  const CloseBeforeLeaving closes(d);
   pty.Write("ABCDE");
   const auto t0 = std::chrono::steady_clock::now();
   ASSERT_TRUE(t.PumpUntil([&] { return calls == 1; }, 5s));
@@ -200,6 +207,7 @@ TEST_F(Delivery, MissedNotificationIsRaisedAgainOnceTheReceiverIsBack) {
   Open();
   QueuedTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
   Install(t);
+  const CloseBeforeLeaving closes(d);
   pty.Write("ABC");
   ASSERT_TRUE(WaitFor([&] { return d.HandlersRunning(); }));
   ASSERT_TRUE(WaitFor([&] { return !d.HandlersRunning(); }, 10s));
@@ -228,6 +236,7 @@ TEST_F(Delivery, CloseFromInsideAHandlerCompletesAfterItReturns) {
   });
   d.SetPumpHook([&] { t.Pump(); });
   Install(t);
+  const CloseBeforeLeaving closes(d);
   pty.Write("Q");
   ASSERT_TRUE(t.PumpUntil([&] { return log.Notifications() == 1; }, 5s));
   EXPECT_TRUE(closedInside);
@@ -280,6 +289,7 @@ TEST_F(Delivery, DataTriggerReportsTheBytesBeforeTheMatchThenTheMatch) {
     if (code == TriggerAvailMsg) ReadSome(d, log, second, second);
   });
   Install(t);
+  const CloseBeforeLeaving closes(d);
   pty.Write("abcOK");
   ASSERT_TRUE(WaitFor([&] {
     std::lock_guard g(lock);
@@ -310,6 +320,7 @@ TEST_F(Delivery, SavedTriggersComeBackWithTheThreshold) {
       ++fired;
     }
   });
+  const CloseBeforeLeaving closes(d);
   ASSERT_TRUE(WaitFor([&] { return fired == 1; }, 10s));
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(fired, 1);  // one-shot until re-armed
@@ -322,6 +333,7 @@ TEST_F(Delivery, ReadsOutsideAnyHandlerConsumeEachByteOnce) {
   Open();
   DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
   d.AddWindowHandler(&t);
+  const CloseBeforeLeaving closes(d);
   d.UpdateNotifyFlags(2);
   std::string sent, got;
   for (int i = 0; i < 400; ++i) sent += static_cast<char>('a' + i % 26);

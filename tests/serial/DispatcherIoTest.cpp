@@ -67,6 +67,7 @@ TEST(DispatcherIo, BytesFromTheFarEndArriveInOrderAndComplete) {
     }
   });
   d.AddWindowHandler(&target);
+  const CloseBeforeLeaving closes(d);
   d.UpdateNotifyFlags(1);
   d.SetAvailThreshold(1);
   const auto sent = Pattern(20000, 3);

@@ -73,6 +73,16 @@ int OpenOnPty(TApdBaseDispatcher& d, const PtyPair& pty, uint16_t outSize) {
                       1, 8, parNone);
 }
 
+CloseBeforeLeaving::~CloseBeforeLeaving() {
+  d_.CloseDevice();
+  // A close asked for during a delivery finishes on the dispatcher thread,
+  // which gives up on a handler after 3000 ms.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (d_.DispatcherActive() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
 bool QueuedTarget::Deliver(uint16_t code, uint32_t second, uint32_t,
                            std::chrono::milliseconds timeout) {
   auto item = std::make_shared<Item>(Item{code, second});

@@ -50,6 +50,20 @@ class LockedPty {
 // program's queue sizes; returns OpenDevice's result.
 int OpenOnPty(TApdBaseDispatcher& d, const PtyPair& pty, uint16_t outSize = 4096);
 
+// Closes the port and waits for the dispatcher thread to end. Declared after
+// a test's own targets and the locals their handlers touch, it stops that
+// thread before they go out of scope: it may still be calling them.
+class CloseBeforeLeaving {
+ public:
+  explicit CloseBeforeLeaving(TApdBaseDispatcher& d) : d_(d) {}
+  ~CloseBeforeLeaving();
+  CloseBeforeLeaving(const CloseBeforeLeaving&) = delete;
+  CloseBeforeLeaving& operator=(const CloseBeforeLeaving&) = delete;
+
+ private:
+  TApdBaseDispatcher& d_;
+};
+
 // Calls the handler straight away on the dispatcher thread.
 class DirectTarget : public INotifyTarget {
  public:
