@@ -4,11 +4,10 @@
 // values thousands of times, and a text function such as LEN or SUBSTITUTE
 // costs far more per element than looking its result up.
 //
-// Keys are taken from the array as it is: numbers by their bits, texts by
-// their shared storage. Equal keys are equal values; equal values with
-// unequal keys (two copies of one text) merely miss. Keys are valid while
+// Two copies of one text merely miss (see ElementKey). Keys are valid while
 // the array lives, so a memo lives for one pass over one array.
 
+#include "spreadsheet/formula/ElementKey.h"
 #include "spreadsheet/formula/FormulaValue.h"
 
 #include <array>
@@ -23,24 +22,14 @@ class ElementMemo {
   void Keep(const Value& result);
 
  private:
-  struct Key {
-    Value::Kind kind = Value::Kind::Missing;  // Missing: the slot is unused
-    uint64_t bits = 0;                        // a number's bits, a boolean or error code
-    const void* text = nullptr;               // a text's storage
-    qsizetype size = 0;                       // and its length
-    bool operator==(const Key&) const = default;
-  };
   struct Entry {
-    Key key;
+    ElementKey key;  // Missing while the slot is unused
     Value result;
   };
   static constexpr size_t kSlots = 64;
 
-  static Key KeyOf(const Matrix& m, size_t i);
-  static size_t SlotOf(const Key& key);
-
   std::array<Entry, kSlots> entries_;
   Entry* last_ = nullptr;    // the last found: answers repeat in runs, and the unwritten rows are all empty
   Entry* missed_ = nullptr;  // where Keep puts its result
-  Key missedKey_;
+  ElementKey missedKey_;
 };
