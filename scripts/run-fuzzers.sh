@@ -132,16 +132,38 @@ run_long() { # target
 }
 
 failed=0
-for target in "${targets[@]}"; do
-  configure_target "$target"
-  if [ "$mode" = ci ]; then
-    run_ci "$target"
-  else
-    run_long "$target" || failed=$((failed + $?))
+if [ "$mode" = ci ]; then
+  # The targets run side by side, each into a log of its own that is shown
+  # whole when it ends, so the phase takes as long as its slowest target
+  # rather than their sum. The seed and the number of runs still fix what
+  # each one does.
+  mkdir -p "$build/fuzz-ci"
+  pids=()
+  for target in "${targets[@]}"; do
+    (configure_target "$target"; run_ci "$target") >"$build/fuzz-ci/$target.log" 2>&1 &
+    pids+=("$!")
+  done
+  for i in "${!pids[@]}"; do
+    status=0
+    wait "${pids[$i]}" || status=$?
+    cat "$build/fuzz-ci/${targets[$i]}.log"
+    if [ "$status" -ne 0 ]; then
+      echo "=== fuzz: ${targets[$i]} failed (exit status $status)"
+      failed=$((failed + 1))
+    fi
+  done
+  if [ "$failed" -ne 0 ]; then
+    echo "=== fuzz: $failed target(s) failed"
+    exit 1
   fi
-done
-if [ "$failed" -ne 0 ]; then
-  echo "=== fuzz: $failed finding(s)"
-  exit 1
+else
+  for target in "${targets[@]}"; do
+    configure_target "$target"
+    run_long "$target" || failed=$((failed + $?))
+  done
+  if [ "$failed" -ne 0 ]; then
+    echo "=== fuzz: $failed finding(s)"
+    exit 1
+  fi
 fi
 echo "=== fuzz: no crash, leak or sanitizer report"
