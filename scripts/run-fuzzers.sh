@@ -152,18 +152,16 @@ if [ "$mode" = ci ]; then
       failed=$((failed + 1))
     fi
   done
-  if [ "$failed" -ne 0 ]; then
-    echo "=== fuzz: $failed target(s) failed"
-    exit 1
-  fi
+  counted="target(s) failed"
 else
   for target in "${targets[@]}"; do
     configure_target "$target"
     run_long "$target" || failed=$((failed + $?))
   done
-  if [ "$failed" -ne 0 ]; then
-    echo "=== fuzz: $failed finding(s)"
-    exit 1
-  fi
+  counted="finding(s)"
+fi
+if [ "$failed" -ne 0 ]; then
+  echo "=== fuzz: $failed $counted"
+  exit 1
 fi
 echo "=== fuzz: no crash, leak or sanitizer report"

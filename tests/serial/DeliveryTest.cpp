@@ -60,9 +60,11 @@ class Delivery : public ::testing::Test {
     ASSERT_EQ(OpenOnPty(d, pty), 0);
     d.SetAvailThreshold(1);
   }
-  void Install(INotifyTarget& t) {
+  // The guard closes the port before t and what its handler touches go.
+  [[nodiscard]] CloseBeforeLeaving Install(INotifyTarget& t) {
     d.AddWindowHandler(&t);
     d.UpdateNotifyFlags(1);
+    return CloseBeforeLeaving(d);
   }
   PtyPair pty;
   TApdPosixDispatcher d{nullptr};
@@ -77,8 +79,7 @@ TEST_F(Delivery, HandlerReadingFewerLeavesTheRestForTheNextByte) {
   DirectTarget t([&](uint16_t, uint32_t count) {
     ReadSome(d, log, count, ++calls == 1 ? 2 : count);
   });
-  Install(t);
-  const CloseBeforeLeaving closes(d);
+  const auto closes = Install(t);
   pty.Write("ABCDE");
   ASSERT_TRUE(WaitFor([&] { return log.Notifications() == 1; }));
   ASSERT_TRUE(WaitFor([&] { return d.RecvCount() == 3; }));
@@ -96,8 +97,7 @@ TEST_F(Delivery, HandlerReadingFewerLeavesTheRestForTheNextByte) {
 TEST_F(Delivery, ReadingMoreThanCountGetsBufferIsEmpty) {
   Open();
   DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count + 2); });
-  Install(t);
-  const CloseBeforeLeaving closes(d);
+  const auto closes = Install(t);
   pty.Write("XYZ");
   ASSERT_TRUE(WaitFor([&] { return log.Read().size() == 3; }));
   std::lock_guard g(log.lock);
@@ -131,8 +131,7 @@ TEST_F(Delivery, WithoutHandlersNothingIsConsumedAndTheNextByteReportsAll) {
   std::this_thread::sleep_for(150ms);
   EXPECT_EQ(d.RecvCount(), 3u);
   DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
-  Install(t);
-  const CloseBeforeLeaving closes(d);
+  const auto closes = Install(t);
   std::this_thread::sleep_for(150ms);  // the waiting bytes were already seen
   EXPECT_EQ(log.Notifications(), 0u);
   pty.Write("W");
@@ -148,8 +147,7 @@ TEST_F(Delivery, ExactlyAFullRingIsStillReported) {
   Open();
   d.SetAvailThreshold(kRecvRingSize);
   DirectTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
-  Install(t);
-  const CloseBeforeLeaving closes(d);
+  const auto closes = Install(t);
   pty.Write(std::string(kRecvRingSize, 'r'));
   ASSERT_TRUE(WaitFor([&] { return log.Notifications() == 1; }));
   std::lock_guard g(log.lock);
@@ -186,8 +184,7 @@ TEST_F(Delivery, SlowHandlerIsNoLongerWaitedForAndItsReadsCount) {
       ReadSome(d, log, count, count);
     }
   });
-  Install(t);
-  const CloseBeforeLeaving closes(d);
+  const auto closes = Install(t);
   pty.Write("ABCDE");
   const auto t0 = std::chrono::steady_clock::now();
   ASSERT_TRUE(t.PumpUntil([&] { return calls == 1; }, 5s));
@@ -206,8 +203,7 @@ TEST_F(Delivery, SlowHandlerIsNoLongerWaitedForAndItsReadsCount) {
 TEST_F(Delivery, MissedNotificationIsRaisedAgainOnceTheReceiverIsBack) {
   Open();
   QueuedTarget t([&](uint16_t, uint32_t count) { ReadSome(d, log, count, count); });
-  Install(t);
-  const CloseBeforeLeaving closes(d);
+  const auto closes = Install(t);
   pty.Write("ABC");
   ASSERT_TRUE(WaitFor([&] { return d.HandlersRunning(); }));
   ASSERT_TRUE(WaitFor([&] { return !d.HandlersRunning(); }, 10s));
@@ -235,8 +231,7 @@ TEST_F(Delivery, CloseFromInsideAHandlerCompletesAfterItReturns) {
     closedInside = d.ClosePending();
   });
   d.SetPumpHook([&] { t.Pump(); });
-  Install(t);
-  const CloseBeforeLeaving closes(d);
+  const auto closes = Install(t);
   pty.Write("Q");
   ASSERT_TRUE(t.PumpUntil([&] { return log.Notifications() == 1; }, 5s));
   EXPECT_TRUE(closedInside);
@@ -288,8 +283,7 @@ TEST_F(Delivery, DataTriggerReportsTheBytesBeforeTheMatchThenTheMatch) {
     }
     if (code == TriggerAvailMsg) ReadSome(d, log, second, second);
   });
-  Install(t);
-  const CloseBeforeLeaving closes(d);
+  const auto closes = Install(t);
   pty.Write("abcOK");
   ASSERT_TRUE(WaitFor([&] {
     std::lock_guard g(lock);
